@@ -179,21 +179,23 @@ public:
 protected:
     using TQVExtentionAdapter::TQVExtentionAdapter;
 
-    // Host settings adoption hooks (the data module's side of it).
-    // Initialize: configure the data module's connection from the host.
-    virtual void AdoptHostConnection() {}
-    // Initialize: the UI application object takes the host's title, main window and icon.
+    // Host settings adoption. The data module's side (its connection, formats, editor
+    // fonts and appearance) comes through these hooks; the defaults do nothing.
+    virtual void AdoptHostConnection() {}                    // Initialize: connection and time-out
+    virtual void AdoptDataFormats() {}                       // Initialize: date and time formats
+    virtual void ApplyDataFonts(const IQVFontInfo& AFont) {} // kind 1
+    virtual void ApplyDataAppearance() {}                    // kind 2
+    virtual void NotifyDataModule() {}                       // kind 3
+    virtual void ReconnectDatabase() {}                      // kind 10
+    virtual void DetachDataConnection() {}                   // Finalize
+    // The package's own side: the UI application object takes the host's title, main
+    // window and icon (Initialize), and one settings kind is applied (ApplySettings).
     virtual void AdoptHostWindow();
-    // Initialize: the data module fixes its date and time formats.
-    virtual void AdoptDataFormats() {}
-    // One settings kind of ApplySettings (1 fonts, 2 appearance, 3 notification,
-    // 9 input-method names, 10 reconnect; others do nothing).
     virtual void ApplySettingsKind(int32_t AKind);
-    // Finalize: detach the data module's connection object.
-    virtual void DetachDataConnection() {}
 
-    // Shows a window made for a command; returns AResult.
-    int32_t ShowForm(QWidget* AForm, int32_t AMode, std::string& AData);
+    // Shows a window made for a command and returns AResult. Takes the window over: a
+    // modal window is freed afterwards, a non-modal one frees itself when it closes.
+    int32_t ShowForm(std::unique_ptr<QWidget>& AForm, int32_t AMode, std::string& AData);
     // Frees an open window: drops it from the list and deletes it.
     void FreeForm(QWidget* AForm) noexcept;
 
