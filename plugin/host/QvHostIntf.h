@@ -187,8 +187,10 @@ struct TQVXMLDocument : IInterface {
     // Fails with the parser's message when the text is not XML.
     virtual HRESULT QV_STDCALL LoadXML(BSTR AXml) = 0;
     virtual HRESULT QV_STDCALL GetDocumentElement(TQVXMLNode** ANode) = 0;
-    // nil when nothing matches; fails for a path that is not valid XPath.
+    // nil when nothing matches; fails for a path that is not valid XPath. A path ending in
+    // an attribute ("/Root/OperInfo/@EmpId") gives that attribute as a node (text = value).
     virtual HRESULT QV_STDCALL SelectNode(BSTR APath, TQVXMLNode** ANode) = 0;
+    // nil when nothing matches (so "the selection returned a list" means at least one node).
     virtual HRESULT QV_STDCALL SelectNodes(BSTR APath, TQVXMLNodeList** AList) = 0;
     // The element at a simple path (/Root/A/B), made with every missing step.
     virtual HRESULT QV_STDCALL ForceNode(BSTR APath, TQVXMLNode** ANode) = 0;
