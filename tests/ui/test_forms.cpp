@@ -80,6 +80,8 @@ TEST(BaseForms, LogCreationFirstShowAndEveryClose) {
         TFrmTestDialog form;
         EXPECT_EQ(form.ShowModal(), mrCancel);
         EXPECT_EQ(form.ShowModal(), mrCancel); // shown again: no second "显示窗体"
+        EXPECT_TRUE(form.FirstShowDone());
+        EXPECT_TRUE(form.FirstActivateDone());
         EXPECT_EQ(user.Windows()[0].ClassName, "TFrmTestDialog");
     }
     const std::vector<TFakeLogEntry> expected = {
