@@ -235,6 +235,15 @@ void TScriptedUser::RunStep(QPointer<QWidget> AWindow) {
         if (!met) FWindows[recIndex].Failures.push_back(step.Describe() + " (was: " + seen + ")");
     }
 
+    if (OnBeforeAction) {
+        try {
+            OnBeforeAction(AWindow, FWindows[recIndex]);
+        } catch (...) {
+            FWindows[recIndex].Failures.push_back("the observer of the run failed");
+        }
+        if (!AWindow || !AWindow->isVisible() || !FindOpen(AWindow)) return;
+    }
+
     if (FSteps.empty()) {
         FWindows[recIndex].RanOut = true;
         FWindows[recIndex].Actions.push_back("close (ran out)");

@@ -17,6 +17,7 @@
 #include <QPointer>
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -118,6 +119,10 @@ public:
     std::vector<std::string> Failures() const;
     // Forgets the record (the script stays).
     void ClearRecord() { FWindows.clear(); }
+
+    // Called inside the window's own loop just before each action on it (also the closing
+    // of a window that ran out), with the window as it is now: e.g. to save a screenshot.
+    std::function<void(QWidget* AWindow, const TScriptedWindow& ARecord)> OnBeforeAction;
 
 protected:
     bool eventFilter(QObject* AWatched, QEvent* AEvent) override;

@@ -296,6 +296,23 @@ TEST(ScriptedUser, CtrlCCopiesFromTheFocusedEdit) {
     EXPECT_EQ(ClipboardText(), "住院号123");
 }
 
+TEST(ScriptedUser, AnObserverSeesEachWindowBeforeEachAction) {
+    TScriptedUser user({Step::Press("btn_Open"), Step::Close(), Step::Press("btn_OK")});
+    std::vector<std::string> seen;
+    user.OnBeforeAction = [&](QWidget* w, const TScriptedWindow& r) {
+        seen.push_back(r.Caption + " " + std::to_string(w->isVisible()) + " " +
+                       std::to_string(w->grab().size().width() > 0));
+    };
+    TTestDialog outer("Outer");
+    outer.AddButton("btn_Open", "打开", [&] {
+        TTestDialog inner("Inner", &outer);
+        inner.exec();
+    });
+    outer.AddButton("btn_OK", "确定", 1);
+    EXPECT_EQ(outer.exec(), 1);
+    EXPECT_EQ(seen, (std::vector<std::string>{"Outer 1 1", "Inner 1 1", "Outer 1 1"}));
+}
+
 TEST(ScriptedUser, NonModalWindowsAreLeftAlone) {
     TScriptedUser user({Step::Close()});
     TTestDialog dlg("Modeless");
