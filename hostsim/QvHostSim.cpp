@@ -27,11 +27,10 @@ template <class T> T& Out(T* p) {
     return *p;
 }
 
-// Replaces a BSTR out-parameter with a new text.
+// Hands a new text out through a BSTR out-parameter.
 void SetText(BSTR* AOut, const std::string& AText) {
-    BSTR& target = Out(AOut);
-    SysFreeString(target);
-    target = Utf8ToBstr(AText);
+    // An out-parameter: whatever it held is not ours to free.
+    Out(AOut) = Utf8ToBstr(AText);
 }
 
 std::string WithSeparator(std::string path) {
@@ -212,10 +211,7 @@ public:
     int32_t QV_STDCALL GetValue(BSTR AKey, BSTR* AValue) override {
         const auto& values = FState->Config.Values;
         const auto it = values.find(BstrToUtf8(AKey));
-        if (AValue) {
-            SysFreeString(*AValue);
-            *AValue = it == values.end() ? nullptr : Utf8ToBstr(it->second);
-        }
+        if (AValue) *AValue = it == values.end() ? nullptr : Utf8ToBstr(it->second);
         return it == values.end() ? 0 : 1;
     }
     QV_HOST_NOTIMPL(64)

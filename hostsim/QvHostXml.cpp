@@ -34,9 +34,8 @@ template <class T> T& Out(T* p) {
 }
 
 void SetOut(BSTR* AOut, const std::string& AText) {
-    BSTR& target = Out(AOut);
-    SysFreeString(target);
-    target = Utf8ToBstr(AText);
+    // An out-parameter: whatever it held is not ours to free.
+    Out(AOut) = Utf8ToBstr(AText);
 }
 
 // Number of characters (code points) in the first ABytes bytes of UTF-8 text.

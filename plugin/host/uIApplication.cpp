@@ -176,6 +176,10 @@ std::string TQvApplication::GetScript(int32_t AScriptID) {
 }
 
 std::string TQvApplication::FormatScript(int32_t AScriptID, std::initializer_list<TVarRec> AArgs) {
+    return FormatScript(AScriptID, std::span<const TVarRec>(AArgs.begin(), AArgs.size()));
+}
+
+std::string TQvApplication::FormatScript(int32_t AScriptID, std::span<const TVarRec> AArgs) {
     const std::string script = GetScript(AScriptID);
     try {
         return Format(script, AArgs);

@@ -24,6 +24,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -90,6 +91,7 @@ public:
     // source = the host application's name, title "提取脚本", detail = the script text)
     // and raised again.
     std::string FormatScript(int32_t AScriptID, std::initializer_list<TVarRec> AArgs);
+    std::string FormatScript(int32_t AScriptID, std::span<const TVarRec> AArgs);
     std::string GetSysParam(int32_t ASystemNo, int32_t AParamNo, int32_t AKind, int32_t AFlag);
     // The host value by key; 1 = found.
     int32_t GetEnvValue(const std::string& AKey, std::string& AValue);
@@ -194,15 +196,21 @@ void FreeQvApp() noexcept;
 
 // "YYYY-MM-DD HH:NN:SS".
 std::string FormatStdDateTime(TDateTime ADateTime);
-// Each byte as two upper-case hexadecimal digits. The bytes are ANSI (GBK) text, as the
-// devices expect: callers holding UTF-8 text use Utf8ToHex.
+// Hexadecimal texts exchanged with the host's devices and components carry ANSI (GBK)
+// bytes. StrToHex/HexToStr work on those bytes; the program's own texts are UTF-8, so:
+// - a text going out (device request memos) is encoded with Utf8ToHex;
+// - a text coming back (a device reply's TransHISNo, the "$SQL" of the system component's
+//   script reply) is decoded with HexToUtf8, or ReadStrValue with AHexDecode.
+// StrToHex and HexToStr themselves serve callers that already hold bytes.
+
+// Each byte as two upper-case hexadecimal digits.
 std::string StrToHex(std::string_view ABytes);
 // Pairs of hexadecimal digits (either case) to bytes; length(S) div 2 bytes; decoding
 // stops at the first pair that is not hexadecimal and the remaining bytes are zero.
 std::string HexToStr(std::string_view AHex);
-// Convenience for texts of the program: UTF-8 converted to ANSI, then hex-encoded (device
-// request memos); and hex-decoded ANSI converted back to UTF-8 (device reply texts).
+// UTF-8 converted to ANSI, then hex-encoded.
 std::string Utf8ToHex(std::string_view AUtf8);
+// Hex-decoded ANSI bytes converted to UTF-8 (zero bytes left by a bad pair stay).
 std::string HexToUtf8(std::string_view AHex);
 
 // The value of key AName in a key=value list as a whole number; ADefault when absent or

@@ -164,3 +164,33 @@ TEST(HostLoad, QvhostExitsWithAClearCodeForEachOutcome) {
         EXPECT_NE(output.find(c.Output), std::string::npos) << c.Name << "\n" << output;
     }
 }
+
+TEST(HostLoad, FacadeModuleCreatesQvAppAtLoadAndReleaseInstanceFreesIt) {
+    TQvHost host;
+    auto references = [&] {
+        IQvApplication* app = host.Application().get(); // the temporary's reference is gone again
+        const uint32_t n = app->AddRef();
+        app->Release();
+        return n;
+    };
+    const uint32_t baseline = references();
+
+    TPluginModule module(QVTEST_PLUGIN_FACADE);
+    ComPtr<IQVExtention> ext;
+    module.CreateInstance()(ext.out(), host.Application().get());
+    const auto& log = host.State().Log;
+    ASSERT_EQ(log.size(), 4u);
+    // The listener registered by the module's own initialiser hears phase 0.
+    EXPECT_EQ(log[0].Title + "=" + log[0].Detail, "Phase=0");
+    EXPECT_EQ(log[0].AppName, "Quorvia");
+    EXPECT_EQ(log[1].Title + "=" + log[1].Detail, "QvAppAtLoad=yes");
+    // The version read at load from the module's own file.
+    EXPECT_EQ(log[2].Title + "=" + log[2].Detail, "Version='0008.0000.0001.0033'");
+    EXPECT_EQ(log[3].Title + "=" + log[3].Detail, "File=" + module.FileName());
+    EXPECT_GT(references(), baseline);
+
+    EXPECT_EQ(module.ReleaseInstance()(), 0);
+    EXPECT_EQ(references(), baseline);        // the facade let the host application go
+    EXPECT_EQ(module.ReleaseInstance()(), 0); // a second call does nothing
+    EXPECT_EQ(log.size(), 4u);                // phase 1 finds QvApp already nil, as FreeAndNil leaves it
+}
