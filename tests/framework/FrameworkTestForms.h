@@ -5,7 +5,6 @@
 #include "QvHostSim.h"
 #include "uCaseCore.h"
 #include "uIApplication.h"
-#include "uMain.h"
 
 #include <QPushButton>
 
@@ -126,6 +125,15 @@ public:
     QString FImeName;
 };
 
+// A command object that answers like the command adapter does.
+class TTestCommand : public TInterfacedObject<IQVClinicalPayment> {
+public:
+    static ComPtr<IQVClinicalPayment> Create() { return MakeCom<TTestCommand>(); }
+    bool QV_STDCALL IsEnabled() override { return true; }
+    int32_t QV_STDCALL Check(int32_t, int32_t) override { return 1; }
+    int32_t QV_STDCALL Execute(int32_t, BSTR*) override { return 0; }
+};
+
 // A package that records the settings hooks it runs and can veto commands.
 class TRecordingPackage : public TCasePackageQVClinicalPay {
 public:
@@ -145,9 +153,7 @@ public:
     int32_t BeforeCommand(int32_t ACommand, int32_t AParam, std::string& AData) override { return Veto; }
 
 protected:
-    TRecordingPackage()
-        : TCasePackageQVClinicalPay(&TQVClinicalPayCmdAdapter::Create<TQVClinicalPayCmdAdapter>,
-                                    "Plugin.QVClinicalPayCmd", 0) {}
+    TRecordingPackage() : TCasePackageQVClinicalPay(&TTestCommand::Create, "Plugin.QVClinicalPayCmd", 0) {}
     void AdoptHostConnection() override { Hooks().push_back("connection"); }
     void AdoptDataFormats() override { Hooks().push_back("formats"); }
     void ApplyDataFonts(const IQVFontInfo&) override { Hooks().push_back("fonts"); }
