@@ -1,0 +1,2 @@
+-- Insurers in use, in display order.
+SELECT IAA01, IAA03, ROWNR FROM IAA1 WHERE IAA06 = 1 ORDER BY ROWNR, IAA01
