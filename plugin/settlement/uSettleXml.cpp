@@ -77,7 +77,11 @@ std::string XmlRootText(TQVXMLDocument& ADoc) {
 }
 
 void XmlSave(TQVXMLDocument& ADoc, const std::string& AFileName) {
-    OleCheck(ADoc.Save(WideString(AFileName).c_bstr()));
+    try {
+        OleCheck(ADoc.Save(WideString(AFileName).c_bstr()));
+    } catch (const std::exception& e) {
+        throw Exception("文件“" + AFileName + "”保存失败：" + e.what());
+    }
 }
 
 void XmlNewDocument(TQVXMLDocument& ADoc, const std::string& ARoot) {
