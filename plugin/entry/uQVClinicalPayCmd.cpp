@@ -5,15 +5,16 @@
 // (their phase listeners, then the insurance objects), initialises COM for the loading
 // thread and keeps the application object. Unload runs the detach hook first, then the
 // finalisations in reverse order; the facade goes last.
+#include "CForms.h"
 #include "QvForms.h"
 #include "uCaseCore.h"
 #include "uIApplication.h"
 #include "uMain.h"
 
-#include <QCoreApplication>
-#include <QEvent>
+#include <QApplication>
 
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -81,9 +82,15 @@ TModuleLife ModuleLife __attribute__((init_priority(102)));
 __attribute__((destructor)) void ModuleDetach() {
     if (!DetachHookInstalled || !ModuleAlive) return;
     DetachHookInstalled = false;
-    // Windows closed with free-on-close whose deletion is still queued go now, while
-    // their code is still loaded.
-    if (QCoreApplication::instance()) QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    // No window of the plug-in may outlive its code: one still there (closed with
+    // free-on-close and waiting for its deletion, say) goes now.
+    if (qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        std::vector<QPointer<QWidget>> windows; // deleting one may delete others it owns
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (dynamic_cast<TQvBaseForm*>(window)) windows.emplace_back(window);
+        for (const QPointer<QWidget>& window : windows)
+            delete window.data();
+    }
     // The application object goes back to the state it had before the host's main window
     // and icon were adopted: those handles belong to the host.
     if (SavedApplication) {
