@@ -1,11 +1,14 @@
 // The clinic payment command object handed to the host for "IQVClinicalPayment".
 //
 // TQVClinicalPayCmdAdapter is the reference-counted base: the interface's three
-// operations forward to its virtual operations. Until the payment command itself joins,
-// the module hands out this base, whose Execute does nothing and answers 0.
+// operations forward to its virtual operations; its Execute does nothing and answers 0.
+// TQVClinicalPayObject is the command itself: it asks whether to settle the clinic
+// charges, opens the settlement window and appends the window's result to the text.
 #pragma once
 
 #include "uCaseCore.h"
+
+#include <string>
 
 class TQVClinicalPayCmdAdapter : public TTeardownInterfacedObject<IQVClinicalPayment> {
 public:
@@ -31,4 +34,25 @@ public:
 
 protected:
     void BeforeDestruction() noexcept override;
+};
+
+// The clinic payment command. Holds no state between calls.
+class TQVClinicalPayObject : public TQVClinicalPayCmdAdapter {
+public:
+    using TQVClinicalPayCmdAdapter::Execute;
+
+    void Initialize() override {}
+    void Finalize() override {}
+    bool QV_STDCALL IsEnabled() override { return true; }
+    int32_t QV_STDCALL Check(int32_t AParam1, int32_t AParam2) override { return 1; }
+    // Served numbers 10000028 to 10000031 and 20000001; AData is the key=value text of the
+    // order-sending plug-in and receives the reply lines.
+    int32_t Execute(int32_t ACommandNo, WideString& AData) override;
+
+    static bool IsServedCommand(int32_t ACommandNo);
+
+    // Opens the settlement window and answers its modal result; the settlement window's
+    // Execute unless replaced (the host's stand-ins replace it in tests).
+    using TSettlementWindow = int (*)(int32_t AACF01, int32_t ACommandNo, const std::string& ASVAI01);
+    static TSettlementWindow SettlementWindow;
 };
