@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 
@@ -183,18 +184,22 @@ TEST_F(WindowTest, LayoutFollowsTheFormTable) {
                                                "btn_WeChat", "btn_alipay", "ReportList", "btn_VBUPay"}));
 }
 
+// Saved while the window runs modally, as the command opens it; compare with the layout.
 TEST_F(WindowTest, ScreenshotShowsTheFiveButtonsAndLabels) {
     SetFees(25.5, 20);
-    TFrmClinicRateVAK form;
-    form.FACF01 = 1;
-    form.FCommandNo = CommandNo;
-    form.FSVAI01 = Keys;
-    form.show();
-    QApplication::processEvents();
     const QString file = QDir(QV_WINDOW_SHOT_DIR).filePath("ClinicRateVAK.png");
-    ASSERT_TRUE(form.grab().save(file));
-    EXPECT_EQ(Enabled(form).size(), 5u);
-    form.hide();
+    QFile::remove(file);
+    std::vector<std::string> enabled;
+    User.OnBeforeAction = [&](QWidget* AWindow, const TScriptedWindow&) {
+        auto* form = qobject_cast<TFrmClinicRateVAK*>(AWindow);
+        if (!form) return;
+        enabled = Enabled(*form);
+        EXPECT_TRUE(form->grab().save(file));
+    };
+    User.AddSteps({Step::Close()});
+    EXPECT_EQ(TFrmClinicRateVAK::Execute(1, CommandNo, Keys), mrCancel);
+    EXPECT_TRUE(QFile::exists(file));
+    EXPECT_EQ(enabled.size(), 5u);
 }
 
 // ---------------------------------------------------------------------------------------
