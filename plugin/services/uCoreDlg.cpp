@@ -153,7 +153,8 @@ void Report_Query::Run(int32_t AScriptID, bool ARaw, bool ANoDialog, const std::
                        std::string& AResult) {
     std::string message;
     ComPtr<IQVExtention> component = GetLibraryComponent("QV.System", message);
-    if (!component) throw Exception(message.empty() ? "QV.System" : message);
+    // Without a host (or a host without a message) the caller still learns what failed.
+    if (!component) throw Exception(message.empty() ? "系统接口QV.System访问失败." : message);
     // The request goes in and the reply comes back in the same text; the component may
     // free the request and hand out a new one.
     BSTR text = Utf8ToBstr(ANoDialog ? "##NoDialog=1\r\n" + AParams : AParams);
