@@ -35,8 +35,15 @@ std::string After(const std::string& s, std::string_view prefix) {
 }
 
 [[noreturn]] void ThrowSqlite(sqlite3* db, int rc) {
+    // The database file itself failing is a broken connection (E_FAIL: the plug-in closes
+    // the connection and opens it again on the next statement); anything else is the
+    // statement's own error.
     const int primary = rc & 0xFF;
-    const HRESULT number = primary == SQLITE_CONSTRAINT ? DB_E_INTEGRITYVIOLATION : DB_E_ERRORSINCOMMAND;
+    const HRESULT number = primary == SQLITE_CONSTRAINT ? DB_E_INTEGRITYVIOLATION
+                           : (primary == SQLITE_IOERR || primary == SQLITE_CORRUPT ||
+                              primary == SQLITE_NOTADB || primary == SQLITE_CANTOPEN)
+                               ? E_FAIL
+                               : DB_E_ERRORSINCOMMAND;
     throw EAdoError(number, kHospitalSource, TranslateSqliteError(db, rc), {}, rc);
 }
 
