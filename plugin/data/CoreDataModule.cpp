@@ -78,6 +78,13 @@ void RollbackOpenTransaction() {
 
 TCoreDM::TCoreDM() {
     FLookAndFeel = std::make_unique<TLookAndFeel>([this] { LookAndFeelChanged(); });
+    // A module unloaded while the data module still exists (the host never let the
+    // package go) frees it here, before the root look-and-feel it listens to is gone:
+    // this guard is made after that root, so it is destroyed before it.
+    struct TUnloadGuard {
+        ~TUnloadGuard() { FreeCoreDM(); }
+    };
+    static TUnloadGuard unloadGuard;
 
     ADOConnection1.SetConnectionString("Provider=SQLOLEDB.1");
     ADOConnection1.SetLoginPrompt(false);
