@@ -394,6 +394,26 @@ TEST_F(ModuleTest, ConnectingAgainAfterReleaseInstanceWorksAsTheFirstTime) {
     Module.reset();
 }
 
+// Running the command (its text goes through the ANSI conversion) must not pin the module.
+TEST_F(ModuleTest, UnloadsAfterItsCommandHasRun) {
+    Load();
+    ComPtr<IQVExtention> ext = Create();
+    ComPtr<IInterface> object;
+    int32_t result = 0;
+    ASSERT_EQ(ext->CreateObject(object.out(), 0, WideString("IQVClinicalPayment").c_bstr(), &result), S_OK);
+    ComPtr<IQVClinicalPayment> command = object.As<IQVClinicalPayment>();
+    ASSERT_TRUE(command);
+    BSTR data = Utf8ToBstr("ACF01=2\r\nsVAI01=门诊");
+    EXPECT_EQ(command->Execute(10000029, &data), 0); // not for this service object: nothing to do
+    EXPECT_EQ(Text(data), "ACF01=2\r\nsVAI01=门诊");
+    SysFreeString(data);
+    command = nullptr;
+    object = nullptr;
+    Unload(ext);
+    EXPECT_FALSE(ModuleLoaded());
+    EXPECT_FALSE(ModuleMapped());
+}
+
 TEST_F(ModuleTest, LoadsAndUnloadsManyTimesLeavingNothingBehind) {
     Host = std::make_unique<TQvHost>();
     AppRefs = Refs(Host->Application().get());
