@@ -128,11 +128,12 @@ void TQvHostDatabase::Execute(const std::string& ASql) const {
     Run(FConnection.get(), ASql, adExecuteNoRecords);
 }
 
-nlohmann::json TQvHostDatabase::Query(const std::string& ASql) const {
+nlohmann::json TQvHostDatabase::Query(const std::string& ASql, std::vector<std::string>* AColumns) const {
     nlohmann::json rows = nlohmann::json::array();
     const ComPtr<_Recordset> rs = Run(FConnection.get(), ASql, adOptionUnspecified);
     if (!rs) return rows;
     const std::vector<std::string> names = FieldNames(rs.get());
+    if (AColumns) *AColumns = names;
     for (; !AtEnd(rs.get()); OleCheck(rs->MoveNext())) {
         nlohmann::json row = nlohmann::json::object();
         for (size_t i = 0; i < names.size(); ++i) {
@@ -151,8 +152,11 @@ nlohmann::json DbValueJson(const VARIANT& AValue) {
     return HostVariantText(AValue);
 }
 
-nlohmann::json TableChanges(const nlohmann::json& ABefore, const nlohmann::json& AAfter) {
-    auto keyOf = [](const nlohmann::json& row) { return row.empty() ? std::string() : row.begin()->dump(); };
+nlohmann::json TableChanges(const nlohmann::json& ABefore, const nlohmann::json& AAfter,
+                            const std::string& AKey) {
+    auto keyOf = [&AKey](const nlohmann::json& row) {
+        return row.contains(AKey) ? row[AKey].dump() : std::string();
+    };
     std::multimap<std::string, nlohmann::json> before;
     for (const auto& row : ABefore)
         before.emplace(keyOf(row), row);

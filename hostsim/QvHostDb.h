@@ -30,8 +30,9 @@ public:
 
     // Runs a batch of statements without records; raises the database's message.
     void Execute(const std::string& ASql) const;
-    // The rows of a query as objects (column name -> text, null as null).
-    nlohmann::json Query(const std::string& ASql) const;
+    // The rows of a query as objects (column name -> text, null as null); AColumns, when
+    // given, receives the column names in their order.
+    nlohmann::json Query(const std::string& ASql, std::vector<std::string>* AColumns = nullptr) const;
 
 private:
     std::string FConnectionString;
@@ -39,8 +40,9 @@ private:
 };
 
 // The rows added, removed and changed between two snapshots of one table, matched by the
-// first column (the key): {"added": [...], "removed": [...], "changed": [{"before", "after"}]}.
-nlohmann::json TableChanges(const nlohmann::json& ABefore, const nlohmann::json& AAfter);
+// key column: {"added": [...], "removed": [...], "changed": [{"before", "after"}]}.
+nlohmann::json TableChanges(const nlohmann::json& ABefore, const nlohmann::json& AAfter,
+                            const std::string& AKey);
 
 // A database value as snapshot text.
 nlohmann::json DbValueJson(const VARIANT& AValue);

@@ -371,6 +371,20 @@ TScenario ParseScenario(const std::string& AText, const std::filesystem::path& A
             } catch (const json::exception&) {
                 Fail(Child("/expect", pointer), "不是有效的JSON指针");
             }
+            if (value.is_object() && value.size() == 1 && value.begin().key().rfind('$', 0) == 0) {
+                const std::string op = value.begin().key();
+                const json& arg = value.begin().value();
+                const std::string at = Child(Child("/expect", pointer), op);
+                if (op == "$absent") {
+                    Bool(arg, at);
+                } else if (op == "$size") {
+                    if (!arg.is_number_unsigned()) Fail(at, "应为非负整数");
+                } else if (op == "$contains") {
+                    Text(arg, at);
+                } else if (op != "$has" && op != "$lacks") {
+                    Fail(at, "未知的检查（$absent、$size、$contains、$has、$lacks）");
+                }
+            }
         }
         S.Expect = *e;
     }
