@@ -6,10 +6,13 @@
 // thread and keeps the application object. Unload runs the detach hook first, then the
 // finalisations in reverse order; the facade goes last.
 #include "CForms.h"
+#include "CoreDataModule.h"
 #include "QvForms.h"
 #include "uCaseCore.h"
+#include "uCoreDlg.h"
 #include "uIApplication.h"
 #include "uMain.h"
+#include "uQvRes.h"
 
 #include <QApplication>
 
@@ -35,14 +38,26 @@ struct TInsuranceAdapter {};
 std::unique_ptr<TInsuranceLogWriter> InsuranceLogWriter;
 std::unique_ptr<TInsuranceAdapter> InsuranceAdapter;
 
-// The units in dependency order. Listeners are told every phase in this registration
-// order: host resources, data module, then the data picker and print package, the
-// localizer, the privileges and the two device-cache listeners of the dialog services.
+// The dialog services' listeners in their order: data picker and print package (with the
+// privileges), the localizer, then the two that drop cached device clients.
+void RegisterDialogServiceListeners() {
+    if (!QvApp) return;
+    QvApp->AddListener(&PrintPackageListener);
+    QvApp->AddListener(&LocalizerPhaseListener);
+    QvApp->AddListener(&POSClientCacheListener);
+    QvApp->AddListener(&NetPOSClientCacheListener);
+}
+
+// The units in dependency order; listeners are told every phase in this registration
+// order.
 constexpr TModuleUnit ModuleUnits[] = {
+    {&RegisterQvResListener, nullptr, nullptr},          // uQvRes: host resources
+    {&RegisterCoreDMListener, nullptr, nullptr},         // CoreDataModule: the data module
+    {&RegisterDialogServiceListeners, nullptr, nullptr}, // uCoreDlg
     {nullptr, [] { InsuranceLogWriter = std::make_unique<TInsuranceLogWriter>(); },
-     [] { InsuranceLogWriter.reset(); }},
+     [] { InsuranceLogWriter.reset(); }}, // uQVSI_Utils
     {nullptr, [] { InsuranceAdapter = std::make_unique<TInsuranceAdapter>(); },
-     [] { InsuranceAdapter.reset(); }},
+     [] { InsuranceAdapter.reset(); }}, // uQVSI_Adapter
 };
 
 void RegisterModuleListeners() {
