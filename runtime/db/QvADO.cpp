@@ -141,6 +141,7 @@ std::vector<std::string> ProviderSearchFolders() {
         const std::string dir = self.parent_path().string();
         add(dir);
         add(dir + "/modules");
+        add(self.parent_path().parent_path().string() + "/modules"); // a program beside the modules folder
     }
     if (const char* m = std::getenv("QV_MODULE_DIR")) add(m);
     return out;

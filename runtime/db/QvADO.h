@@ -52,8 +52,8 @@ private:
 std::string ProviderModuleName(std::string_view provider);
 
 // Folders searched for provider modules, in order: those listed in QV_PROVIDER_PATH
-// (separated by ":"), the folder of the module that contains this code and its
-// "modules" subfolder, then QV_MODULE_DIR.
+// (separated by ":"), the folder of the module that contains this code, its "modules"
+// subfolder and the "modules" folder beside it, then QV_MODULE_DIR.
 std::vector<std::string> ProviderSearchFolders();
 
 // A new, unopened connection object for the provider named in the connection string,
