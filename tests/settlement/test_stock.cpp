@@ -125,7 +125,9 @@ TEST_F(StockDeduction, SettleLocalDeductsOnlyAfterSuccessWithParameter97) {
         EXPECT_EQ(SettleLocal(ctx, window, 3, 0, ""), c.Expected);
         EXPECT_EQ(ctx.Db->CountContaining("QVStock_Deduct"), c.Deductions);
         EXPECT_EQ(ctx.Messages.size(), c.Messages);
-        if (c.Deductions) EXPECT_EQ(ctx.Db->Statements.back(), std::string(kDeduct) + "\r\n");
+        if (c.Deductions) {
+            EXPECT_EQ(ctx.Db->Statements.back(), std::string(kDeduct) + "\r\n");
+        }
         QvApp->Disconnect();
         QvApp->SetApplication(nullptr);
         Host.reset();
