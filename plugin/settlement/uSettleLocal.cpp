@@ -186,7 +186,11 @@ void DeductMaterialStock(TSettleContext& AContext, const std::string& ASVAI01,
         AContext.ShowAppMsgBox(failure + "收费记录ID无效：" + ASVAI01, 0);
         return;
     }
-    QvApp->ShowWait("正在冲减当前科室材料库存......");
+    // The wait notice is closed exactly once, before the message on failure.
+    const auto endWait = [] {
+        if (QvApp) QvApp->EndWait();
+    };
+    if (QvApp) QvApp->ShowWait("正在冲减当前科室材料库存......");
     try {
         // The script takes the visit first and the patient second.
         const std::string sql = SettleSQL(7427, {AVAC01, AVAA01, AFlag, 6, AContext.UserID(), ASVAI01,
@@ -195,9 +199,9 @@ void DeductMaterialStock(TSettleContext& AContext, const std::string& ASVAI01,
         query->SQL().SetText(sql);
         AContext.ExecuteQuery(*query, false);
     } catch (const std::exception& e) {
-        QvApp->EndWait();
+        endWait();
         AContext.ShowAppMsgBox(failure + e.what(), 0);
         return;
     }
-    QvApp->EndWait();
+    endWait();
 }
