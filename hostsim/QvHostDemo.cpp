@@ -71,6 +71,7 @@ TScenarioRunOptions DefaultRunOptions() {
     TScenarioRunOptions o;
 #ifdef QV_DEFAULT_MODULE_DIR
     o.DefaultModule = fs::path(QV_DEFAULT_MODULE_DIR) / "Plugin.QVClinicalPaymentCmd.so";
+    o.ProviderFolder = QV_DEFAULT_MODULE_DIR;
 #endif
 #ifdef QV_HOST_DATA_DIR
     o.DataFolder = QV_HOST_DATA_DIR;
@@ -78,8 +79,10 @@ TScenarioRunOptions DefaultRunOptions() {
 #ifdef QV_HOSPITAL_SEED
     o.DefaultSeed = QV_HOSPITAL_SEED;
 #endif
-    if (const char* dir = std::getenv("QV_MODULE_DIR"); dir && *dir)
+    if (const char* dir = std::getenv("QV_MODULE_DIR"); dir && *dir) {
         o.DefaultModule = fs::path(dir) / "Plugin.QVClinicalPaymentCmd.so";
+        o.ProviderFolder = dir;
+    }
     if (const char* data = std::getenv("QV_HOST_DATA"); data && *data) o.DataFolder = data;
     return o;
 }

@@ -199,11 +199,20 @@ json RunScenario(const TScenario& S, const TScenarioRunOptions& O) {
 #ifdef QVHOST_WITH_DB
     std::unique_ptr<TQvHostDatabase> db;
     if (S.Database) {
-        // Database providers sit beside the plug-in module, where the plug-in finds them too.
-        if (const char* path = std::getenv("QV_PROVIDER_PATH"); (!path || !*path) && !modulePath.empty())
-            setenv("QV_PROVIDER_PATH", fs::absolute(modulePath).parent_path().string().c_str(), 1);
-        std::string cs =
-            "Provider=QvHospitalLite;Data Source=" + (work / HostFolder / "hospital.db").string();
+        // The host and the plug-in find the database providers through this path (after
+        // any folders already named in it): the built providers, then the module's folder.
+        std::string path = std::getenv("QV_PROVIDER_PATH") ? std::getenv("QV_PROVIDER_PATH") : "";
+        for (const fs::path& folder :
+             {O.ProviderFolder, modulePath.empty() ? fs::path() : fs::absolute(modulePath).parent_path()}) {
+            const std::string dir = folder.string();
+            if (dir.empty() || (":" + path + ":").find(":" + dir + ":") != std::string::npos) continue;
+            path += (path.empty() ? "" : ":") + dir;
+        }
+        setenv("QV_PROVIDER_PATH", path.c_str(), 1);
+        const fs::path dbFile = work / HostFolder / "hospital.db";
+        // Without a seed the database starts empty; the provider opens only existing files then.
+        std::ofstream(dbFile, std::ios::app).close();
+        std::string cs = "Provider=QvHospitalLite;Data Source=" + dbFile.string();
         if (S.Database->Seed) {
             const fs::path seed = S.Database->Seed->empty() ? O.DefaultSeed : *S.Database->Seed;
             if (!seed.empty()) cs += ";Seed=" + fs::absolute(seed).string();

@@ -71,6 +71,8 @@ struct TScenarioRunOptions {
     std::filesystem::path ShotFolder;
     // The plug-in module when the scenario names none.
     std::filesystem::path DefaultModule;
+    // Where the database provider modules are (added to QV_PROVIDER_PATH).
+    std::filesystem::path ProviderFolder;
     // The host's data folder (numbered SQL texts, scripts) and the default database seed.
     std::filesystem::path DataFolder;
     std::filesystem::path DefaultSeed;

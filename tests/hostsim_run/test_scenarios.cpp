@@ -70,4 +70,61 @@ INSTANTIATE_TEST_SUITE_P(Scenarios, ExampleScenario, ::testing::ValuesIn(Scenari
                              return name;
                          });
 
+// The runner's record of everything a module does, with a module that does one of each.
+TEST(ScenarioRun, RecordsWindowsLogFilesRequestsAndRowsOfTheModule) {
+    TScenario scenario = ParseScenario(R"J({
+      "database": {"seed": null, "watch": ["ProbeT"],
+                   "sql": ["CREATE TABLE ProbeT (id INTEGER PRIMARY KEY, v TEXT)",
+                           "INSERT INTO ProbeT VALUES (1, 'old'), (3, 'kept')"]},
+      "host": {"scripts": [{"id": 5001, "code": "QV.Clinical.PaymentSet.01", "text": "select 1"}]},
+      "calls": [
+        {"execute": 10000028, "text": "ACF01=1", "user": [{"do": "expect-caption", "value": "询问"},
+                                                         {"do": "press", "target": "No"}]},
+        {"execute": 10000029, "text": "ACF01=1", "user": [{"do": "press", "target": "Yes"}]},
+        {"execute": 10000030, "text": "ACF01=1"}
+      ]
+    })J");
+    scenario.Module = QV_PROBE_MODULE;
+    const json t = RunScenario(scenario, Options("probe-run"));
+
+    // Declined: the question only.
+    const json& declined = t["calls"][0];
+    EXPECT_EQ(declined["result"], 0);
+    EXPECT_EQ(declined["text"], "ACF01=1");
+    ASSERT_EQ(declined["windows"].size(), 1u);
+    const json& box = declined["windows"][0];
+    EXPECT_EQ(box["class"], "QMessageBox");
+    EXPECT_EQ(box["caption"], "询问");
+    EXPECT_NE(box["text"].get<std::string>().find("继续吗？"), std::string::npos) << box.dump();
+    EXPECT_EQ(box["actions"], json::array({"press No"}));
+    EXPECT_EQ(box["failures"], json::array());
+    EXPECT_EQ(box["screenshots"].size(), 1u) << "a screenshot before each action";
+    EXPECT_TRUE(
+        fs::exists(fs::path(QV_RUN_DIR) / "probe-run.shots" / box["screenshots"][0].get<std::string>()));
+    EXPECT_EQ(
+        declined["host_log"],
+        json::parse(R"([{"level":0,"app":"Probe","source":"探针","title":"入参","detail":"ACF01=1"}])"));
+
+    // Confirmed: the text, files, the clinic log line, the component request, the rows.
+    const json& confirmed = t["calls"][1];
+    EXPECT_EQ(confirmed["result"], 1);
+    EXPECT_EQ(confirmed["text"], "ACF01=1\r\nreMsgID= 1");
+    EXPECT_EQ(t["files"], json::parse(R"([{"path":"probe.xml","size":7,"change":"added"},
+                                          {"path":"qvClinicLog2024-03-05.log","size":45,"change":"added"}])"));
+    EXPECT_EQ(t["clinic_log"], json::array({"2024-03-05 09:30:00--诊间结算请求==10000029"}));
+    EXPECT_EQ(t["requests"], json::parse(R"([{"component":"QV.System","operation":"Execute","command":23,
+        "param":5001,"request":"","result":1,"reply":"$SQL=73656C6563742031"}])"));
+    EXPECT_EQ(t["database"]["ProbeT"], json::parse(R"({"added":[{"id":"2","v":"new"}],
+        "changed":[{"before":{"id":"1","v":"old"},"after":{"id":"1","v":"changed"}}],"removed":[]})"));
+
+    // A window the script has no step for is closed from its title bar, and the run goes on.
+    const json& ranOut = t["calls"][2];
+    EXPECT_EQ(ranOut["result"], 0);
+    ASSERT_EQ(ranOut["windows"].size(), 1u);
+    EXPECT_TRUE(ranOut["windows"][0]["ran_out"].get<bool>());
+
+    EXPECT_TRUE(t["ok"].get<bool>()) << "no expectations, nothing unmet";
+    EXPECT_EQ(t["host_log"][0]["call"], 0);
+}
+
 } // namespace
