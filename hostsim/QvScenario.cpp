@@ -2,12 +2,15 @@
 #include "QvScenario.h"
 
 #include "QvClinicalPayIntf.h"
+#include "QvForms.h"
 #include "QvPluginModule.h"
 #include "QvText.h"
 #ifdef QVHOST_WITH_DB
 #include "QvHostDb.h"
 #endif
 
+#include <QMessageBox>
+#include <QPushButton>
 #include <QWidget>
 
 #include <fstream>
@@ -172,6 +175,70 @@ json Checks(const json& AExpect, const json& ATranscript, bool& AOk) {
     return checks;
 }
 
+// The host's message box as a real dialog: the buttons of the flags' low four bits with
+// object names as the plug-in's message box names them, answering the Windows codes.
+int32_t ShowHostMessageBox(const THostMessageBox& ABox) {
+    struct TButton {
+        const char* Name;
+        const char* Caption;
+        int32_t Result;
+    };
+    static const TButton OK{"OK", "确定", 1}, Cancel{"Cancel", "取消", 2}, Abort{"Abort", "终止", 3},
+        Retry{"Retry", "重试", 4}, Ignore{"Ignore", "忽略", 5}, Yes{"Yes", "是", 6}, No{"No", "否", 7};
+    std::vector<TButton> buttons;
+    switch (ABox.Flags & 0x0F) {
+    case 1:
+        buttons = {OK, Cancel};
+        break;
+    case 2:
+        buttons = {Abort, Retry, Ignore};
+        break;
+    case 3:
+        buttons = {Yes, No, Cancel};
+        break;
+    case 4:
+        buttons = {Yes, No};
+        break;
+    case 5:
+        buttons = {Retry, Cancel};
+        break;
+    default:
+        buttons = {OK};
+        break;
+    }
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    switch (ABox.Flags & 0xF0) {
+    case 0x10:
+        icon = QMessageBox::Critical;
+        break;
+    case 0x20:
+        icon = QMessageBox::Question;
+        break;
+    case 0x30:
+        icon = QMessageBox::Warning;
+        break;
+    case 0x40:
+        icon = QMessageBox::Information;
+        break;
+    }
+    QMessageBox box(icon, QString::fromStdString(ABox.Caption), QString::fromStdString(ABox.Text));
+    box.setProperty(QV_CLASS_NAME_PROPERTY, QStringLiteral("QvHostMessageBox"));
+    std::vector<std::pair<QAbstractButton*, int32_t>> results;
+    for (const TButton& b : buttons) {
+        QPushButton* button = box.addButton(QString::fromUtf8(b.Caption), QMessageBox::AcceptRole);
+        button->setObjectName(QString::fromLatin1(b.Name));
+        results.emplace_back(button, b.Result);
+    }
+    box.exec();
+    for (const auto& [button, result] : results)
+        if (box.clickedButton() == button) return result;
+    // Closed from the title bar or with Escape: Cancel when offered, else OK alone, else the
+    // last button (No, Ignore), as the system's box does.
+    for (const TButton& b : buttons)
+        if (b.Result == 2) return 2;
+    return buttons.back().Result;
+}
+
 std::string Failure(HRESULT hr) {
     std::string message = GetErrorInfoText();
     if (message.empty()) message = SysErrorMessage(hr);
@@ -244,6 +311,7 @@ json RunScenario(const TScenario& S, const TScenarioRunOptions& O) {
     TQvHostState& state = host.State();
     for (int32_t answer : S.MessageBoxAnswers)
         state.MessageBoxAnswers.push_back(answer);
+    if (S.MessageBoxDialog) state.MessageBoxHandler = ShowHostMessageBox;
 
     auto journal = std::make_shared<TQvComponentJournal>();
     auto printRecord = std::make_shared<TQvPrintRecord>();

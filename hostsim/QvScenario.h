@@ -46,6 +46,9 @@ struct TScenario {
     std::filesystem::path Module; // empty: the built plug-in module
     TQvHostConfig Host;
     std::vector<int32_t> MessageBoxAnswers;
+    // The host's message box is shown as a real dialog (class "QvHostMessageBox") that the
+    // scripted user answers, instead of taking MessageBoxAnswers.
+    bool MessageBoxDialog = false;
     std::optional<TScenarioDatabase> Database;
     std::optional<TQvPrintSettings> Print;   // unset: the host has no "Qv.Print"
     std::optional<TQvSystemSettings> System; // unset: the host has no "QV.System"

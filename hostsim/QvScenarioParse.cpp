@@ -158,6 +158,7 @@ void ParseHost(const json& AValue, const std::string& P, TScenario& S) {
                             "failures",
                             "library_nil",
                             "message_box_answers",
+                            "message_box_dialog",
                             "font"});
     TQvHostConfig& c = S.Host;
     Opt(h, P, "name", c.Name, Text);
@@ -233,6 +234,7 @@ void ParseHost(const json& AValue, const std::string& P, TScenario& S) {
             c.Scripts.push_back(std::move(script));
         }
     }
+    Opt(h, P, "message_box_dialog", S.MessageBoxDialog, Bool);
     if (const json* a = Find(h, "message_box_answers")) {
         const std::string ap = Child(P, "message_box_answers");
         for (size_t i = 0; i < Array(*a, ap).size(); ++i)

@@ -95,8 +95,17 @@ public:
     HRESULT QV_STDCALL GetInitialized(WordBool* AValue) override {
         return SafeCall([&] { *AValue = -1; });
     }
-    HRESULT QV_STDCALL Execute(int32_t, int32_t, BSTR*, int32_t* AResult) override {
-        return SafeCall([&] { *AResult = 1; });
+    // 77: asks the host's message box with the flags in the parameter; answers its result.
+    HRESULT QV_STDCALL Execute(int32_t ACommand, int32_t AParam, BSTR*, int32_t* AResult) override {
+        return SafeCall([&] {
+            *AResult = 1;
+            if (ACommand != 77) return;
+            IQVMsgInfo info;
+            info.Flags = AParam;
+            info.Caption = Utf8ToBstr("主程序");
+            info.Text = Utf8ToBstr("保存吗？");
+            ::Check(Host->ShowMessageBox(&info, AResult));
+        });
     }
     HRESULT QV_STDCALL CreateObject(IInterface** AObject, int32_t, BSTR, int32_t* AResult) override {
         return SafeCall([&] {

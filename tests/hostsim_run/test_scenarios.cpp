@@ -127,4 +127,40 @@ TEST(ScenarioRun, RecordsWindowsLogFilesRequestsAndRowsOfTheModule) {
     EXPECT_EQ(t["host_log"][0]["call"], 0);
 }
 
+// The host's message box as a real dialog answered by the scripted user.
+TEST(ScenarioRun, ShowsTheHostMessageBoxForTheScriptedUser) {
+    struct TCase {
+        const char* Name;
+        int32_t Flags;
+        const char* Step; // scripted step as JSON
+        int32_t Result;
+        std::vector<std::string> Buttons;
+    };
+    const TCase cases[] = {
+        {"Yes of Yes/No", 0x24, R"({"do": "press", "target": "Yes"})", 6, {"Yes", "No"}},
+        {"No of Yes/No/Cancel", 0x23, R"({"do": "press", "target": "否"})", 7, {"Yes", "No", "Cancel"}},
+        {"Escape on OK/Cancel gives Cancel", 0x31, R"({"do": "escape"})", 2, {"OK", "Cancel"}},
+        {"closed OK box gives OK", 0x40, R"({"do": "close"})", 1, {"OK"}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TScenario scenario = ParseScenario(
+            std::string(R"({"host": {"message_box_dialog": true}, "calls": [)") +
+            R"({"command": 77, "param": )" + std::to_string(c.Flags) + R"(, "user": [)" + c.Step + "]}]}");
+        scenario.Module = QV_PROBE_MODULE;
+        const json t = RunScenario(scenario, Options("probe-box"));
+        EXPECT_EQ(t["calls"][0]["result"], c.Result);
+        ASSERT_EQ(t["windows"].size(), 1u);
+        const json& w = t["windows"][0];
+        EXPECT_EQ(w["class"], "QvHostMessageBox");
+        EXPECT_EQ(w["caption"], "主程序");
+        std::vector<std::string> names;
+        for (const json& b : w["buttons"])
+            names.push_back(b["name"]);
+        EXPECT_EQ(names, c.Buttons);
+        EXPECT_EQ(t["host_message_boxes"][0]["result"], c.Result);
+        EXPECT_EQ(t["host_message_boxes"][0]["text"], "保存吗？");
+    }
+}
+
 } // namespace
