@@ -153,9 +153,14 @@ void PrintTranscript(const json& T, std::ostream& AOut) {
     }
     if (!T["prints"].empty()) {
         AOut << "打印：\n";
-        for (const json& p : T["prints"])
+        for (const json& p : T["prints"]) {
             AOut << "  报表 " << p["report_code"].get<std::string>() << " #" << p["report_id"].dump()
                  << " -> " << p["file"].get<std::string>() << "\n";
+            // The receipt as a person reads it.
+            std::ifstream in(p["file"].get<std::string>());
+            for (std::string line; std::getline(in, line);)
+                AOut << "    | " << line << "\n";
+        }
     }
     if (!T["clinic_log"].empty()) {
         AOut << "诊间日志：\n";

@@ -58,8 +58,10 @@ TEST_P(ExampleScenario, MeetsItsExpectations) {
         EXPECT_TRUE(c["ok"].get<bool>()) << c.dump(2);
     EXPECT_FALSE(transcript["checks"].empty()) << "a scenario without expectations checks nothing";
     EXPECT_TRUE(transcript["unloaded"].get<bool>()) << "the module must leave the process";
-    for (const json& w : transcript["windows"])
+    for (const json& w : transcript["windows"]) {
         EXPECT_FALSE(w["forced"].get<bool>()) << w.dump(2);
+        EXPECT_EQ(w["failures"], json::array()) << "steps and expectations of the scripted user: " << w.dump(2);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, ExampleScenario, ::testing::ValuesIn(ScenarioNames()),
