@@ -75,7 +75,7 @@ public:
         return SafeCall([&] { Out(AHandle) = 0; });
     }
     HRESULT QV_STDCALL GetInitialized(WordBool* AValue) override {
-        return SafeCall([&] { Out(AValue) = -1; });
+        return SafeCall([&] { Out(AValue) = Ready() ? -1 : 0; });
     }
     HRESULT QV_STDCALL Execute(int32_t ACommand, int32_t AParam, BSTR* AData, int32_t* AResult) override {
         TComponentRequest req = Request("Execute", ACommand, AParam, AData ? TextOf(*AData) : std::string());
@@ -118,6 +118,7 @@ public:
     }
 
 protected:
+    virtual bool Ready() const { return true; }
     virtual int32_t DoExecute(int32_t ACommand, int32_t AParam, std::string& AData) {
         throw Exception("组件" + FName + "不支持命令" + std::to_string(ACommand) + "。");
     }
@@ -300,6 +301,7 @@ public:
     }
 
 protected:
+    bool Ready() const override { return FSettings.Ready; }
     int32_t DoExecute(int32_t ACommand, int32_t, std::string& AData) override {
         TScriptedReply reply = FSettings.Default;
         for (auto it = FSettings.Replies.begin(); it != FSettings.Replies.end(); ++it) {

@@ -84,8 +84,9 @@ struct TScriptedReply {
 struct TScriptedComponentSettings {
     std::deque<TScriptedReply> Replies;
     TScriptedReply Default;
-    // Name handed out by GetName; version by GetVersion.
+    // GetVersion's answer; GetInitialized answers whether the device is ready.
     double Version = 1.0;
+    bool Ready = true;
 };
 
 ComPtr<IQVExtention> NewPrintComponent(TQvPrintSettings ASettings,

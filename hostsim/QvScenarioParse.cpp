@@ -302,11 +302,12 @@ void ParseComponents(const json& AValue, const std::string& P, TScenario& S) {
             if (const json* r = Find(o, "reply")) system.Reply = Text(*r, Child(cp, "reply"));
             S.System = system;
         } else {
-            const json& o = Object(value, cp, {"interface", "version", "replies", "default"});
+            const json& o = Object(value, cp, {"interface", "version", "ready", "replies", "default"});
             TScenarioComponent comp;
             comp.Name = name;
             Opt(o, cp, "interface", comp.Interface, Bool);
             Opt(o, cp, "version", comp.Settings.Version, Number);
+            Opt(o, cp, "ready", comp.Settings.Ready, Bool);
             if (const json* d = Find(o, "default")) comp.Settings.Default = Reply(*d, Child(cp, "default"));
             if (const json* r = Find(o, "replies")) {
                 const std::string rp = Child(cp, "replies");

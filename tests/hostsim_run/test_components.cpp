@@ -204,11 +204,22 @@ TEST(ScriptedComponent, AnswersMatchingRepliesOnceThenTheDefault) {
         }
     }
     ASSERT_EQ(journal->Requests.size(), 4u);
+    WordBool ready = 0;
+    ASSERT_EQ(pos->GetInitialized(&ready), S_OK);
+    EXPECT_NE(ready, 0) << "ready unless told otherwise";
     EXPECT_EQ(journal->Requests[2].Error, "设备未连接");
     EXPECT_EQ(journal->Requests[0].Request, "in");
 }
 
 #ifdef QVHOST_WITH_DB
+TEST(ScriptedComponent, ThatIsNotReadySaysSo) {
+    TScriptedComponentSettings settings;
+    settings.Ready = false;
+    WordBool ready = -1;
+    ASSERT_EQ(NewScriptedComponent("IQVIDCard", settings, nullptr)->GetInitialized(&ready), S_OK);
+    EXPECT_EQ(ready, 0);
+}
+
 TEST(TableChanges, MatchesRowsByTheKeyColumn) {
     using nlohmann::json;
     // The key sorts after the other column: rows are matched by it, not by the first name.
