@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QWidget>
 
+#include <cctype>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -70,6 +71,22 @@ std::map<std::string, TFileState> ListFiles(const fs::path& AFolder) {
         files[name] = {it->file_size(), it->last_write_time(), ReadAll(it->path())};
     }
     return files;
+}
+
+// Removes what an earlier run wrote into an output folder (files named as a run names them,
+// nothing else), so that the folder shows this run only.
+void ClearRunFiles(const fs::path& AFolder, const std::string& APrefix, const std::string& AExtension) {
+    std::error_code ec;
+    if (AFolder.empty() || !fs::is_directory(AFolder, ec)) return;
+    for (const auto& entry : fs::directory_iterator(AFolder, ec)) {
+        const std::string name = entry.path().filename().string();
+        const bool numbered = APrefix.empty()
+                                  ? name.size() > 3 && std::isdigit(static_cast<unsigned char>(name[0])) &&
+                                        std::isdigit(static_cast<unsigned char>(name[1])) && name[2] == '-'
+                                  : name.rfind(APrefix, 0) == 0;
+        if (numbered && entry.path().extension() == AExtension && entry.is_regular_file())
+            fs::remove(entry.path(), ec);
+    }
 }
 
 json WindowJson(const TScriptedWindow& W, const std::vector<std::string>& AShots) {
@@ -254,6 +271,8 @@ json RunScenario(const TScenario& S, const TScenarioRunOptions& O) {
     if (O.WorkFolder.empty()) throw Exception("没有指定工作目录。");
     const fs::path work = fs::absolute(O.WorkFolder);
     PrepareWorkFolder(work);
+    ClearRunFiles(O.PrintFolder, "print-", ".txt");
+    ClearRunFiles(O.ShotFolder, "", ".png");
 
     // The host
     TQvHostConfig config = S.Host;

@@ -60,7 +60,8 @@ TEST_P(ExampleScenario, MeetsItsExpectations) {
     EXPECT_TRUE(transcript["unloaded"].get<bool>()) << "the module must leave the process";
     for (const json& w : transcript["windows"]) {
         EXPECT_FALSE(w["forced"].get<bool>()) << w.dump(2);
-        EXPECT_EQ(w["failures"], json::array()) << "steps and expectations of the scripted user: " << w.dump(2);
+        EXPECT_EQ(w["failures"], json::array())
+            << "steps and expectations of the scripted user: " << w.dump(2);
     }
 }
 
@@ -87,7 +88,17 @@ TEST(ScenarioRun, RecordsWindowsLogFilesRequestsAndRowsOfTheModule) {
       ]
     })J");
     scenario.Module = QV_PROBE_MODULE;
-    const json t = RunScenario(scenario, Options("probe-run"));
+    // What an earlier run left in the output folders goes; other files stay.
+    const TScenarioRunOptions options = Options("probe-run");
+    for (const fs::path& f : {options.PrintFolder / "print-009-report-1.txt",
+                              options.ShotFolder / "99-Old.png", options.ShotFolder / "keep.png"}) {
+        fs::create_directories(f.parent_path());
+        std::ofstream(f) << "old";
+    }
+    const json t = RunScenario(scenario, options);
+    EXPECT_FALSE(fs::exists(options.PrintFolder / "print-009-report-1.txt"));
+    EXPECT_FALSE(fs::exists(options.ShotFolder / "99-Old.png"));
+    EXPECT_TRUE(fs::exists(options.ShotFolder / "keep.png"));
 
     // Declined: the question only.
     const json& declined = t["calls"][0];
