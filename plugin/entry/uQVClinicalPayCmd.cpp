@@ -35,8 +35,10 @@ struct TModuleUnit {
 // behaviour belongs to the insurance units; here they are held in their load order.
 struct TInsuranceLogWriter {};
 struct TInsuranceAdapter {};
-std::unique_ptr<TInsuranceLogWriter> InsuranceLogWriter;
-std::unique_ptr<TInsuranceAdapter> InsuranceAdapter;
+// Made before the module's life object (same priority, earlier in this file) so that they
+// are still there when its finalisation frees them.
+std::unique_ptr<TInsuranceLogWriter> InsuranceLogWriter __attribute__((init_priority(102)));
+std::unique_ptr<TInsuranceAdapter> InsuranceAdapter __attribute__((init_priority(102)));
 
 // The dialog services' listeners in their order: data picker and print package (with the
 // privileges), the localizer, then the two that drop cached device clients.
