@@ -133,7 +133,7 @@ extern "C" QV_EXPORT void QV_STDCALL CreateInstance(IQVExtention** AExtension, I
         RegisterModuleListeners();
         QvApp->SetApplication(AApplication);
         ComPtr<TCasePackageQVClinicalPay> package =
-            TCasePackageQVClinicalPay::Create(&TQVClinicalPayCmdAdapter::Create<TQVClinicalPayCmdAdapter>,
+            TCasePackageQVClinicalPay::Create(&TQVClinicalPayCmdAdapter::Create<TQVClinicalPayObject>,
                                               "Plugin.QVClinicalPayCmd", "Quorvia", 0);
         CasePackage = package.get();
         *AExtension = package.Detach();

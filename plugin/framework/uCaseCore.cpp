@@ -1,5 +1,7 @@
 #include "uCaseCore.h"
 
+#include "CoreDataModule.h"
+
 #include "CForms.h"
 #include "QvForms.h"
 #include "QvText.h"
@@ -408,6 +410,30 @@ void TCasePackage::ApplySettingsKind(int32_t AKind) {
     default:
         break;
     }
+}
+
+// The data module's side of the settings adoption; nothing while there is no data module
+// (before the listeners made it, or after they freed it).
+void TCasePackage::AdoptHostConnection() {
+    if (CoreDM) CoreDM->SetupHostConnection();
+}
+void TCasePackage::AdoptDataFormats() {
+    if (CoreDM) CoreDM->FixDateTimeFormats();
+}
+void TCasePackage::ApplyDataFonts(const IQVFontInfo& AFont) {
+    if (CoreDM) CoreDM->ApplyHostFont(AFont);
+}
+void TCasePackage::ApplyDataAppearance() {
+    if (CoreDM) CoreDM->ApplyHostSkin();
+}
+void TCasePackage::NotifyDataModule() {
+    if (CoreDM) CoreDM->HostNotified();
+}
+void TCasePackage::ReconnectDatabase() {
+    if (CoreDM) CoreDM->Reconnect();
+}
+void TCasePackage::DetachDataConnection() {
+    if (CoreDM) CoreDM->DetachConnection();
 }
 
 void TCasePackage::AdoptHostWindow() {

@@ -181,13 +181,13 @@ protected:
 
     // Host settings adoption. The data module's side (its connection, formats, editor
     // fonts and appearance) comes through these hooks; the defaults do nothing.
-    virtual void AdoptHostConnection() {}                    // Initialize: connection and time-out
-    virtual void AdoptDataFormats() {}                       // Initialize: date and time formats
-    virtual void ApplyDataFonts(const IQVFontInfo& AFont) {} // kind 1
-    virtual void ApplyDataAppearance() {}                    // kind 2
-    virtual void NotifyDataModule() {}                       // kind 3
-    virtual void ReconnectDatabase() {}                      // kind 10
-    virtual void DetachDataConnection() {}                   // Finalize
+    virtual void AdoptHostConnection();                    // Initialize: connection and time-out
+    virtual void AdoptDataFormats();                       // Initialize: date and time formats
+    virtual void ApplyDataFonts(const IQVFontInfo& AFont); // kind 1
+    virtual void ApplyDataAppearance();                    // kind 2
+    virtual void NotifyDataModule();                       // kind 3
+    virtual void ReconnectDatabase();                      // kind 10
+    virtual void DetachDataConnection();                   // Finalize
     // The package's own side: the UI application object takes the host's title, main
     // window and icon (Initialize), and one settings kind is applied (ApplySettings).
     virtual void AdoptHostWindow();

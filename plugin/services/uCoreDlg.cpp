@@ -1,5 +1,6 @@
 #include "uCoreDlg.h"
 
+#include "CoreDataModule.h"
 #include "uIApplication.h"
 
 #include <QComboBox>
@@ -30,8 +31,16 @@ private:
 } // namespace
 
 void OpenSQLToTable(const std::string& ASQL, TkbmMemTable& ATable, bool ALogged) {
-    if (!QvOpenSQLProc) throw Exception("数据库连接不可用。");
-    QvOpenSQLProc(ASQL, ATable, ALogged);
+    if (QvOpenSQLProc) return QvOpenSQLProc(ASQL, ATable, ALogged);
+    if (!CoreDM) throw Exception("数据库连接不可用。");
+    // A new query without parameter checking; logged: through the data module's runner
+    // (script logged, rollback on error), otherwise opened directly.
+    std::unique_ptr<TADOQuery> query = CoreDM->NewQuery(false);
+    query->SQL().SetText(ASQL);
+    if (ALogged) ExecuteQuery(*query, true, 0, "", true, true, false);
+    else query->Open();
+    ATable.LoadFromDataSet(*query, {.Structure = true, .IgnoreErrors = true});
+    query->Close();
 }
 
 ComPtr<IQVExtention> GetLibraryComponent(const std::string& AName, std::string& AMessage) {

@@ -10,8 +10,8 @@
 //   privileges wrappers, phase 1 frees them; the two cached-device-client listeners drop
 //   their caches on phase 2.
 //
-// Statements reach the database through the data module, which installs QvOpenSQLProc when
-// it is created (this unit does not own the connection).
+// Statements reach the database through the data module (CoreDM); tests may put their own
+// runner into QvOpenSQLProc.
 #pragma once
 
 #include "QvPrintIntf.h"
@@ -31,9 +31,9 @@ class QObject;
 // statement's). ALogged: through the data module's statement runner (script logged,
 // rollback on error); otherwise directly on a new query (no script log, no rollback).
 using TQvOpenSQLProc = std::function<void(const std::string& ASQL, TkbmMemTable& ATable, bool ALogged)>;
-// Set by the data module while it exists; empty otherwise.
+// A replacement runner (tests); empty: the data module's.
 extern TQvOpenSQLProc QvOpenSQLProc;
-// Runs QvOpenSQLProc; raises "数据库连接不可用。" when no data module is there.
+// Runs the statement; raises "数据库连接不可用。" when no data module is there.
 void OpenSQLToTable(const std::string& ASQL, TkbmMemTable& ATable, bool ALogged = true);
 
 // ---------------------------------------------------------------------------------------

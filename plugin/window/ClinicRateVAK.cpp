@@ -4,6 +4,8 @@
 #include "QvForms.h"
 #include "uCoreDlg.h"
 #include "uIApplication.h"
+#include "UQVChargeAdapter.h"
+#include "uSettleCoreDM.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -21,7 +23,6 @@ TClinicPayServices ClinicPayServices;
 namespace {
 
 const char* const PaymentSetCode = "QV.Clinical.PaymentSet.01";
-const char* const ServicesMissing = "诊间结算服务不可用。";
 
 QString Q(const std::string& AText) {
     return QString::fromStdString(AText);
@@ -316,18 +317,47 @@ std::string TFrmClinicRateVAK::MoneyText(double AMoney) {
 // ---------------------------------------------------------------------------------------
 
 std::string TFrmClinicRateVAK::GetPayMethod(int32_t APayKind) {
-    if (!ClinicPayServices.GetPayMethod) throw Exception(ServicesMissing);
-    return ClinicPayServices.GetPayMethod(*this, APayKind);
+    if (ClinicPayServices.GetPayMethod) return ClinicPayServices.GetPayMethod(*this, APayKind);
+    TQvSettleContext context;
+    return ::GetPayMethod(context, APayKind, 0);
 }
 
-int32_t TFrmClinicRateVAK::SettleLocal(int32_t APayKind) {
-    if (!ClinicPayServices.SettleLocal) throw Exception(ServicesMissing);
-    return ClinicPayServices.SettleLocal(*this, APayKind);
+TSettleWindowData TFrmClinicRateVAK::SettleData() {
+    TSettleWindowData data;
+    data.FVAA01 = FVAA01;
+    data.FVAC01 = FVAC01;
+    data.FACF01 = FACF01;
+    data.FVBU01 = FVBU01;
+    data.FSVAI01 = FSVAI01;
+    data.FVAA05 = FVAA05;
+    data.FTotalMoney = FTotalMoney;
+    data.FYbMoney = FYbMoney;
+    data.FSelfMoney = FSelfMoney;
+    data.FSelfPayFlag = FSelfPayFlag;
+    data.FSelfPayKind = FSelfPayKind;
+    data.FPayMethodName = FPayMethodName;
+    data.FPayOrderNo = FPayOrderNo;
+    data.FSelfPayFAF01 = FSelfPayFAF01;
+    data.FSelfPayOrderNo = FSelfPayOrderNo;
+    data.kbmVAI = &kbmVAI;
+    return data;
+}
+
+int32_t TFrmClinicRateVAK::SettleLocal(int32_t APayKind, int32_t AFAF01, const std::string& AInsuranceXML) {
+    if (ClinicPayServices.SettleLocal) return ClinicPayServices.SettleLocal(*this, APayKind, AFAF01, AInsuranceXML);
+    TQvSettleContext context;
+    TSettleWindowData data = SettleData();
+    return ::SettleLocal(context, data, APayKind, AFAF01, AInsuranceXML);
 }
 
 void TFrmClinicRateVAK::PrintSettlementReceipt(int32_t APayKind, int32_t AVAK01) {
-    if (!ClinicPayServices.PrintSettlementReceipt) throw Exception(ServicesMissing);
-    ClinicPayServices.PrintSettlementReceipt(*this, APayKind, AVAK01);
+    if (ClinicPayServices.PrintSettlementReceipt) ClinicPayServices.PrintSettlementReceipt(*this, APayKind, AVAK01);
+}
+
+void TFrmClinicRateVAK::WriteClinicLog(const std::string& AText) {
+    if (ClinicPayServices.WriteClinicLog) return ClinicPayServices.WriteClinicLog(AText);
+    TQvSettleContext context;
+    ::WriteClinicLog(context, AText);
 }
 
 void TFrmClinicRateVAK::RunPaymentPath(QPushButton* AButton, const TPayPath& APath,
@@ -341,8 +371,7 @@ void TFrmClinicRateVAK::RunPaymentPath(QPushButton* AButton, const TPayPath& APa
     bool success = false;
     if (ADeviceStep()) {
         const int32_t vak01 = SettleLocal(APath.PayKind);
-        if (ClinicPayServices.WriteClinicLog)
-            ClinicPayServices.WriteClinicLog(APath.LogLine + std::to_string(vak01));
+        WriteClinicLog(APath.LogLine + std::to_string(vak01));
         if (vak01 < 1) {
             ShowMessage(APath.NotSettled);
         } else {

@@ -10,6 +10,7 @@
 #include "CForms.h"
 #include "QvText.h"
 #include "kbmMemTable.h"
+#include "uSettleLocal.h" // pay kinds, the local settlement
 
 #include <cstdint>
 #include <functional>
@@ -21,14 +22,6 @@ class QPushButton;
 
 class TFrmClinicRateVAK;
 
-// Pay kinds (payment method lookup, local settlement, receipts).
-enum : int32_t {
-    PayKindInsurance = 1,
-    PayKindBankPOS = 2,
-    PayKindWeChat = 3,
-    PayKindAlipay = 4,
-    PayKindMemberCard = 5,
-};
 
 // One payment path as the frame needs it: its pay kind and its texts.
 struct TPayPath {
@@ -48,11 +41,15 @@ const TPayPath& WeChatPath();
 const TPayPath& AlipayPath();
 
 // The services the frame reaches in other units: the payment method lookup and the local
-// settlement (settlement request), the receipts, the clinic log. Those units install
-// them; without one, the frame step that needs it raises "诊间结算服务不可用。".
+// settlement (settlement request), the receipts, the clinic log. An empty entry means the
+// plug-in's own: the settlement unit over the data module for the payment method, the
+// local settlement and the clinic log; no receipt is printed while no receipt service is
+// installed. Tests put their own in.
 struct TClinicPayServices {
     std::function<std::string(TFrmClinicRateVAK& AForm, int32_t APayKind)> GetPayMethod;
-    std::function<int32_t(TFrmClinicRateVAK& AForm, int32_t APayKind)> SettleLocal;
+    std::function<int32_t(TFrmClinicRateVAK& AForm, int32_t APayKind, int32_t AFAF01,
+                          const std::string& AInsuranceXML)>
+        SettleLocal;
     std::function<void(TFrmClinicRateVAK& AForm, int32_t APayKind, int32_t AVAK01)> PrintSettlementReceipt;
     std::function<void(const std::string& AText)> WriteClinicLog;
 };
@@ -95,7 +92,12 @@ public:
 
     // Frame steps reached through ClinicPayServices.
     std::string GetPayMethod(int32_t APayKind);
-    int32_t SettleLocal(int32_t APayKind);
+    // AFAF01: the POS transaction key (bank card paths); AInsuranceXML: the insurance
+    // component's answer (pay kind 1).
+    int32_t SettleLocal(int32_t APayKind, int32_t AFAF01 = 0, const std::string& AInsuranceXML = {});
+    // The window fields the local settlement reads.
+    TSettleWindowData SettleData();
+    void WriteClinicLog(const std::string& AText);
     void PrintSettlementReceipt(int32_t APayKind, int32_t AVAK01);
 
     // Controls (owned by the window; object names are the component names).

@@ -108,7 +108,8 @@ size_t Utf8SequenceLength(std::string_view s) {
 
 std::string Utf8ToAnsi(std::string_view utf8) {
     // Code page 936 ("CP936") rather than plain GBK: it is the Windows table, 0x80 = euro.
-    thread_local TIconv conv("CP936", "UTF-8");
+    // A converter per call: a thread-local one would keep a loaded plug-in from unloading.
+    TIconv conv("CP936", "UTF-8");
     return conv.Convert(utf8, [](std::string_view rest, std::string& out) {
         out += '?';
         const size_t n = Utf8SequenceLength(rest);
@@ -117,7 +118,7 @@ std::string Utf8ToAnsi(std::string_view utf8) {
 }
 
 std::string AnsiToUtf8(std::string_view ansi) {
-    thread_local TIconv conv("UTF-8", "CP936");
+    TIconv conv("UTF-8", "CP936");
     return conv.Convert(ansi, [](std::string_view, std::string& out) {
         // Only the offending lead byte is replaced: the byte after it starts afresh, so
         // an ASCII character after a broken lead byte is kept.

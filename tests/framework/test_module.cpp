@@ -52,7 +52,15 @@ std::string Text(BSTR AText) {
 // One host with the module loaded into it.
 class ModuleTest : public ::testing::Test {
 protected:
-    void Load(TQvHostConfig AConfig = {}) {
+    // The host hands out a connection string to an empty stand-in database (opened only
+    // when a statement runs), so the package's connection set-up has what it needs.
+    static TQvHostConfig HostConfig() {
+        TQvHostConfig config;
+        config.ConnectionMode = 0;
+        config.ConnectionString = "Provider=QvHospitalLite;Data Source=:memory:";
+        return config;
+    }
+    void Load(TQvHostConfig AConfig = HostConfig()) {
         Host = std::make_unique<TQvHost>(std::move(AConfig));
         AppRefs = Refs(Host->Application().get());
         LibraryRefs = Refs(Host->Library().get());
@@ -186,7 +194,7 @@ TEST_F(ModuleTest, HostThatFailsDuringCreationLeavesAnUninitialisedPackage) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
-        TQvHostConfig config;
+        TQvHostConfig config = HostConfig();
         c.Setup(config);
         Load(config);
         ComPtr<IQVExtention> ext = Create(c.WithApplication);
@@ -415,7 +423,7 @@ TEST_F(ModuleTest, UnloadsAfterItsCommandHasRun) {
 }
 
 TEST_F(ModuleTest, LoadsAndUnloadsManyTimesLeavingNothingBehind) {
-    Host = std::make_unique<TQvHost>();
+    Host = std::make_unique<TQvHost>(HostConfig());
     AppRefs = Refs(Host->Application().get());
     LibraryRefs = Refs(Host->Library().get());
     const int comBefore = CoInitializeCount();

@@ -454,7 +454,7 @@ protected:
             Run.PayKindsAsked.push_back(kind);
             return PayMethod;
         };
-        ClinicPayServices.SettleLocal = [this](TFrmClinicRateVAK&, int32_t) { return VAK01; };
+        ClinicPayServices.SettleLocal = [this](TFrmClinicRateVAK&, int32_t, int32_t, const std::string&) { return VAK01; };
         ClinicPayServices.PrintSettlementReceipt = [this](TFrmClinicRateVAK&, int32_t kind, int32_t vak01) {
             Run.Receipts.push_back({kind, vak01});
         };
