@@ -193,8 +193,11 @@ void DeductMaterialStock(TSettleContext& AContext, const std::string& ASVAI01,
     if (QvApp) QvApp->ShowWait("正在冲减当前科室材料库存......");
     try {
         // The script takes the visit first and the patient second.
-        const std::string sql = SettleSQL(7427, {AVAC01, AVAA01, AFlag, 6, AContext.UserID(), ASVAI01,
-                                                 AContext.UserName(), AContext.HostName()});
+        // The names stand inside quoted literals of the text: their quotes are doubled.
+        const std::string userName = StringReplace(AContext.UserName(), "'", "''", true, false);
+        const std::string hostName = StringReplace(AContext.HostName(), "'", "''", true, false);
+        const std::string sql =
+            SettleSQL(7427, {AVAC01, AVAA01, AFlag, 6, AContext.UserID(), ASVAI01, userName, hostName});
         std::unique_ptr<TADOQuery> query = AContext.NewQuery();
         query->SQL().SetText(sql);
         AContext.ExecuteQuery(*query, false);

@@ -145,7 +145,8 @@ public:
             OleCheck(node->SetAttribute(WideString(name).c_bstr(), WideString(value).c_bstr()));
     }
     int32_t UserID() override { return 7; }
-    std::string UserName() override { return "李收费"; }
+    std::string User = "李收费";
+    std::string UserName() override { return User; }
     std::string HostName() override { return "QV-CLINIC-01"; }
     int ShowMsgBox(const std::string& AText, const std::string& ACaption, int AFlags) override {
         Messages.push_back({AText, ACaption, AFlags});

@@ -284,6 +284,19 @@ TEST_F(SettleHospital, StockOnlyWithParameter97AndOnlyOnce) {
     EXPECT_TRUE(Db.Messages.empty());
 }
 
+// The user and host names go into the deduction's SQL text as quoted literals: a quote in
+// them must not break (or rewrite) the statement.
+TEST_F(SettleHospital, StockDeductionTakesNamesWithQuotes) {
+    StartHost();
+    Db.Params[97] = "0";
+    Db.User = "O'Neil";
+    TSettleWindowData w = Patient1();
+    ASSERT_GE(Pay(w, 3), 1);
+    DeductMaterialStock(Db, w.FSVAI01, w.FVAA05, 1, w.FVAA01, w.FVAC01);
+    EXPECT_EQ(Db.Scalar("SELECT DSK05 FROM DSK1 WHERE DSK01 = 1").AsFloat(), 98.0);
+    EXPECT_TRUE(Db.Messages.empty());
+}
+
 TEST_F(SettleHospital, FailingStockScriptShownSettlementKept) {
     StartHost();
     Db.Exec("UPDATE DSK1 SET DSK05 = 1 WHERE DSK01 = 2");
