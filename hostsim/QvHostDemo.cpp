@@ -43,7 +43,24 @@ const TDemoScenario DemoScenarios[] = {
      "user": [{"do": "press", "target": "Yes"}, {"do": "close"}]}
   ]
 })"},
-    {"04-not-served", R"({
+    {"04-no-payment-set", R"({
+  "name": "结算窗口：没有支付方式设置脚本，显示错误，按钮全部不可用，关闭窗口",
+  "database": {"clock": "2024-03-05 09:30:00"},
+  "components": {"QV.System": {"result": 1, "reply": "$SQL="}},
+  "calls": [
+    {"execute": 10000028, "text": "ACF01=1\r\nsVAI01=1023",
+     "user": [{"do": "press", "target": "Yes"}, {"do": "enter"}, {"do": "close"}]}
+  ]
+})"},
+    {"05-bad-fee-keys", R"({
+  "name": "结算窗口：费用单据号不是数字列表，不执行任何SQL",
+  "database": {"clock": "2024-03-05 09:30:00", "watch": ["VAI1"]},
+  "calls": [
+    {"execute": 10000028, "text": "ACF01=1\r\nsVAI01=1023') OR 1=1 --",
+     "user": [{"do": "press", "target": "Yes"}, {"do": "enter"}, {"do": "close"}]}
+  ]
+})"},
+    {"06-not-served", R"({
   "name": "诊间收费：不受理的命令号",
   "calls": [
     {"execute": 12345, "text": "ACF01=1\r\nsVAI01=1023"}
