@@ -65,6 +65,19 @@ TEST_P(ExampleScenario, MeetsItsExpectations) {
     }
 }
 
+// A text far larger than any order message comes back whole with the reply appended.
+TEST(ClinicPaymentCommand, HugeTextComesBackWhole) {
+    if (CommandIsStandIn()) GTEST_SKIP() << "the module still hands out the stand-in command object";
+    std::string text = "ACF01=1\r\nsVAI01=";
+    for (int i = 0; text.size() < 2'000'000; ++i)
+        text += std::to_string(i) + ",";
+    TScenario scenario = ParseScenario(R"({"calls": [{"execute": 12345}]})");
+    scenario.Calls[0].Text = text;
+    const json t = RunScenario(scenario, Options("huge-text"));
+    EXPECT_EQ(t["calls"][0]["result"], 1);
+    EXPECT_EQ(t["calls"][0]["text"], text + "\r\nreMsgID= 0\r\nreMsg= ");
+}
+
 INSTANTIATE_TEST_SUITE_P(Scenarios, ExampleScenario, ::testing::ValuesIn(ScenarioNames()),
                          [](const ::testing::TestParamInfo<std::string>& info) {
                              std::string name = info.param;
