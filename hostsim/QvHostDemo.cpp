@@ -82,6 +82,16 @@ std::string Quoted(const json& AValue) {
     return "“" + out + "”";
 }
 
+// A long value cut for the console (the transcript keeps it whole).
+std::string Shortened(const std::string& AText) {
+    constexpr size_t Limit = 400;
+    if (AText.size() <= Limit) return AText;
+    size_t cut = Limit;
+    while (cut > 0 && (static_cast<unsigned char>(AText[cut]) & 0xC0) == 0x80)
+        --cut; // not inside a UTF-8 sequence
+    return AText.substr(0, cut) + "…（共 " + std::to_string(AText.size()) + " 字节，见记录文件）";
+}
+
 } // namespace
 
 TScenarioRunOptions DefaultRunOptions() {
@@ -199,7 +209,8 @@ void PrintTranscript(const json& T, std::ostream& AOut) {
     for (const json& c : T["checks"])
         if (!c["ok"].get<bool>())
             AOut << "期望未满足：" << c["pointer"].get<std::string>() << " 应为 " << c["expected"].dump()
-                 << "，实际 " << (c.contains("actual") ? c["actual"].dump() : std::string("（不存在）"))
+                 << "，实际 "
+                 << (c.contains("actual") ? Shortened(c["actual"].dump()) : std::string("（不存在）"))
                  << "\n";
 }
 

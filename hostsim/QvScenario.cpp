@@ -139,8 +139,16 @@ std::string SafeFileName(std::string AText) {
     return AText.empty() ? std::string("window") : AText;
 }
 
-// Whether AValue has every member of APattern (objects recursively; anything else equal).
+bool Meets(const json* AActual, const json& AExpected);
+
+bool IsOperator(const json& AValue) {
+    return AValue.is_object() && AValue.size() == 1 && AValue.begin().key().rfind('$', 0) == 0;
+}
+
+// Whether AValue has every member of APattern (objects recursively; an operator checks
+// as in an expectation; anything else equal).
 bool Matches(const json& AValue, const json& APattern) {
+    if (IsOperator(APattern)) return Meets(&AValue, APattern);
     if (!APattern.is_object() || !AValue.is_object()) return AValue == APattern;
     for (const auto& [key, part] : APattern.items())
         if (!AValue.contains(key) || !Matches(AValue[key], part)) return false;
@@ -151,7 +159,7 @@ bool Matches(const json& AValue, const json& APattern) {
 // operators checks otherwise: {"$absent": true}, {"$size": n}, {"$contains": "text"},
 // {"$has": pattern} (an array element has the pattern's members), {"$lacks": pattern}.
 bool Meets(const json* AActual, const json& AExpected) {
-    if (AExpected.is_object() && AExpected.size() == 1 && AExpected.begin().key().rfind('$', 0) == 0) {
+    if (IsOperator(AExpected)) {
         const std::string op = AExpected.begin().key();
         const json& arg = AExpected.begin().value();
         if (op == "$absent") return (AActual == nullptr) == arg.get<bool>();
