@@ -243,7 +243,7 @@ void ParseHost(const json& AValue, const std::string& P, TScenario& S) {
 }
 
 void ParseDatabase(const json& AValue, const std::string& P, const std::filesystem::path& ABase,
-                   const TScenarioRunOptions*, TScenario& S) {
+                   TScenario& S) {
     const json& d = Object(AValue, P, {"seed", "clock", "sql", "slave", "watch"});
     TScenarioDatabase db;
     db.Seed = std::filesystem::path(); // the default seed, filled in by the run
@@ -359,7 +359,7 @@ TScenario ParseScenario(const std::string& AText, const std::filesystem::path& A
     Opt(j, P, "name", S.Name, Text);
     if (const json* m = Find(j, "module")) S.Module = PathFrom(Text(*m, "/module"), ABaseFolder);
     if (const json* h = Find(j, "host")) ParseHost(*h, "/host", S);
-    if (const json* d = Find(j, "database")) ParseDatabase(*d, "/database", ABaseFolder, nullptr, S);
+    if (const json* d = Find(j, "database")) ParseDatabase(*d, "/database", ABaseFolder, S);
     if (const json* c = Find(j, "components")) ParseComponents(*c, "/components", S);
     if (const json* u = Find(j, "user")) S.User = Steps(*u, "/user");
     const json* calls = Find(j, "calls");
