@@ -160,6 +160,15 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
 #endif
 
+    // The host hands the plug-in a connection string to the hospital database stand-in (in
+    // memory, from its seed); the plug-in opens it when a statement first runs.
+    if (config.ConnectionString.empty()) {
+        config.ConnectionMode = 0;
+        config.ConnectionString = "Provider=QvHospitalLite;Data Source=:memory:";
+#ifdef QV_HOSPITAL_SEED
+        config.ConnectionString += ";Seed=" + std::string(QV_HOSPITAL_SEED);
+#endif
+    }
     try {
         TQvHost host(config);
         return RunLoad(host, module, commands, std::cout);
