@@ -7,7 +7,7 @@ BUILD_TYPE ?= RelWithDebInfo
 
 PACKAGES := build-essential cmake pkg-config qt6-base-dev libgl-dev libsqlite3-dev \
             libpugixml-dev nlohmann-json3-dev unixodbc-dev libsqliteodbc \
-            libgtest-dev libgmock-dev libbenchmark-dev fonts-wqy-microhei
+            libgtest-dev libgmock-dev libbenchmark-dev fonts-wqy-microhei g++-multilib
 
 CMAKE_FLAGS := -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
 ifneq ($(SANITIZE),)
