@@ -1,5 +1,6 @@
 // The host application facade against the stand-in host.
 #include "QvHostSim.h"
+#include "TestUtil.h"
 #include "uIApplication.h"
 
 #include <gtest/gtest.h>
@@ -110,16 +111,6 @@ private:
 };
 
 class TFakeIDCard : public TInterfacedObject<IQVIDCard> {};
-
-// The message of the error a call raises (empty when it raises none).
-template <class F> std::string RaisedMessage(F&& AFunction) {
-    try {
-        AFunction();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return {};
-}
 
 class HostFacade : public ::testing::Test {
 protected:

@@ -1,5 +1,6 @@
 // The stand-in host: SQL library data files, failure switches, records and recordings.
 #include "QvHostSim.h"
+#include "TestUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -32,15 +33,6 @@ public:
 private:
     fs::path FPath;
 };
-
-template <class F> std::string RaisedMessage(F&& AFunction) {
-    try {
-        AFunction();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return {};
-}
 
 std::string Text(BSTR s) {
     return WideString::Attach(s).str();

@@ -1,6 +1,7 @@
 // Loading a plug-in module through its contract: TPluginModule, RunLoad and qvhost itself.
 #include "QvHostLoad.h"
 #include "QvPluginModule.h"
+#include "TestUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -16,15 +17,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-template <class F> std::string RaisedMessage(F&& AFunction) {
-    try {
-        AFunction();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return {};
-}
 
 bool StillLoaded(const std::string& AFile) {
     void* handle = dlopen(AFile.c_str(), RTLD_NOW | RTLD_NOLOAD);

@@ -2,6 +2,7 @@
 #include "QvHostSim.h"
 #include "QvDateTime.h"
 #include "QvText.h"
+#include "TestUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -68,15 +69,6 @@ std::string NodeXml(TQVXMLNode* ANode) {
     BSTR v = nullptr;
     OleCheck(ANode->GetXML(&v));
     return Str(v);
-}
-
-template <class F> std::string RaisedMessage(F&& AFunction) {
-    try {
-        AFunction();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return {};
 }
 
 } // namespace

@@ -37,7 +37,7 @@ TEST_F(ServicesTest, PrepareConnectsOnceThenResets) {
     EXPECT_EQ(PrintComponent->CreateFlags, std::vector<int32_t>{1});
     EXPECT_EQ(Print().Resets, 2);
     EXPECT_NE(Package.PrintIntf2(), nullptr);
-    EXPECT_TRUE(Host.State.HostMessages.empty());
+    EXPECT_TRUE(Host.State.Messages.empty());
 }
 
 TEST_F(ServicesTest, PrepareChecksTheUserWhenAsked) {
@@ -60,14 +60,14 @@ TEST_F(ServicesTest, MissingPrintComponentIsAHostMessageNotAnError) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
-        Host.State.HostMessages.clear();
+        Host.State.Messages.clear();
         if (!c.Registered) Host.State.Components.erase("Qv.Print");
         PrintComponent->GiveObject = c.GivesObject;
         TPrintPackage package;
         bool prepared = true;
         EXPECT_NO_THROW(prepared = package.Prepare(true));
         EXPECT_FALSE(prepared);
-        EXPECT_EQ(Host.State.HostMessages, std::vector<std::string>{c.Message});
+        EXPECT_EQ(Host.HostMessages(), std::vector<std::string>{c.Message});
         // Printing without a component says so instead of failing silently.
         EXPECT_THROW(package.Print(1, false, false), Exception);
         Host.State.Components["Qv.Print"] = PrintComponent;

@@ -1,20 +1,19 @@
-// A small host for the command, window and service tests: host application and library
-// that record log entries and host message boxes, answer numbered SQL texts and script
-// ids, and hand out fake "QV.System" and "Qv.Print" components; plus an in-memory answer
-// table for the statements the plug-in opens.
+// The fake host as the command, window and service tests use it: fake "QV.System" and
+// "Qv.Print" components to register with it, and in-memory answer tables for the
+// statements the plug-in opens.
 #pragma once
 
+#include "FakeHost.h"
 #include "QvDataSet.h"
 #include "kbmMemTable.h"
 #include "uCoreDlg.h"
-#include "uIApplication.h"
 
 #include <map>
-#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
 
+// A host log entry without the application name.
 struct TLogEntry {
     int Level;
     std::string Source, Title, Detail;
@@ -25,23 +24,10 @@ struct TLogEntry {
 // Components
 
 // Base of the fake components: the IQVExtention bookkeeping.
-template <class TSelf> class TFakeComponentBase : public TInterfacedObject<IQVExtention> {
-public:
-    HRESULT QV_STDCALL GetVersion(double* v) override { return *v = 1.0, S_OK; }
-    HRESULT QV_STDCALL GetName(BSTR* n) override { return *n = nullptr, S_OK; }
-    HRESULT QV_STDCALL GetMessage(BSTR* m) override { return *m = nullptr, S_OK; }
-    HRESULT QV_STDCALL GetModuleHandle(QvHandle* h) override { return *h = 0, S_OK; }
-    HRESULT QV_STDCALL GetInitialized(WordBool* v) override { return *v = -1, S_OK; }
-    HRESULT QV_STDCALL Execute(int32_t, int32_t, BSTR*, int32_t* r) override { return *r = 0, S_OK; }
-    HRESULT QV_STDCALL CreateObject(IInterface** o, int32_t, BSTR, int32_t* r) override {
-        *o = nullptr;
-        *r = 0;
-        return S_OK;
-    }
-};
+using TFakeComponent = TFakeExtention<IQVExtention>;
 
 // "QV.System": command 23 answers Reply with Result and records each request.
-class TFakeSystemComponent : public TFakeComponentBase<TFakeSystemComponent> {
+class TFakeSystemComponent : public TFakeComponent {
 public:
     struct TRequest {
         int32_t Command, Param;
@@ -114,7 +100,7 @@ public:
 };
 
 // "Qv.Print": creates the print object (or none).
-class TFakePrintComponent : public TFakeComponentBase<TFakePrintComponent> {
+class TFakePrintComponent : public TFakeComponent {
 public:
     ComPtr<TFakePrint> Print = MakeCom<TFakePrint>();
     bool GiveObject = true;
@@ -142,13 +128,12 @@ struct TRows {
     std::vector<std::vector<TCell>> Rows;
 };
 
-struct TClinicHostState {
-    std::vector<TLogEntry> Log;
-    std::vector<std::string> HostMessages;
-    std::map<int32_t, std::string> Scripts;    // numbered SQL texts
-    std::map<std::string, int32_t> ProgramIDs; // script code -> id
-    std::map<std::string, ComPtr<IQVExtention>> Components;
-    std::string NoComponentMessage = "未注册的组件";
+// The fake host's state plus the statements the plug-in opens. The host reports blank font,
+// configuration and system records and answers an unknown numbered SQL text with the
+// library's "missing" text.
+struct TClinicHostState : TFakeHostState {
+    TClinicHostState();
+
     std::map<std::string, TRows> Answers; // SQL text -> rows (a missing text raises)
     std::vector<std::string> Statements;  // every statement opened, in order
     std::vector<bool> StatementsLogged;
@@ -164,11 +149,13 @@ public:
 
     // Entries of one source, in order.
     std::vector<TLogEntry> LogOf(const std::string& ASource) const;
+    // The texts of the host message boxes shown, in order.
+    std::vector<std::string> HostMessages() const;
 
     TClinicHostState State;
 
 private:
-    ComPtr<IQvApplication> FApp;
+    TFakeHostConnection FConnection{State};
 };
 
 // Fills a memory table with the rows (used by the statement answer and by tests).
