@@ -4,11 +4,12 @@
 #include <exception>
 #include <string>
 
-// The message of the error a call raises (empty when it raises none).
-template <class F> std::string RaisedMessage(F&& AFunction) {
+// The message of the error of type E a call raises (empty when it raises none); errors of
+// other types pass through.
+template <class E = std::exception, class F> std::string RaisedMessage(F&& AFunction) {
     try {
         AFunction();
-    } catch (const std::exception& e) {
+    } catch (const E& e) {
         return e.what();
     }
     return {};

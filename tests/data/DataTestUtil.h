@@ -6,6 +6,7 @@
 #include "AdoProvider.h"
 #include "CoreDataModule.h"
 #include "QvHostSim.h"
+#include "TestUtil.h"
 #include "uIApplication.h"
 #include "uQvRes.h"
 
@@ -158,13 +159,3 @@ protected:
         return nullptr;
     }
 };
-
-// The message of the Exception a call raises ("" when it raises none).
-template <class F> std::string ErrorOf(F&& AFunc) {
-    try {
-        AFunc();
-    } catch (const Exception& e) {
-        return e.what();
-    }
-    return {};
-}

@@ -47,7 +47,7 @@ TEST_F(TDataSharedDbTest, RollbackEndsTheTransactionTheFailingStatementLeftOpen)
         auto q = CoreDM->NewQuery(false);
         q->SQL().SetText(
             "BEGIN TRAN;\r\nINSERT INTO BLP1 (BLP01, BLP02) VALUES (999, 'x');\r\nSELECT * FROM NoSuchTable");
-        EXPECT_EQ(ErrorOf([&] { ExecuteQuery(*q, false, 0, "", true, c.Rollback, false); }),
+        EXPECT_EQ(RaisedMessage<Exception>([&] { ExecuteQuery(*q, false, 0, "", true, c.Rollback, false); }),
                   "对象名 'NoSuchTable' 无效。");
         EXPECT_EQ(Scalar("SELECT @@TRANCOUNT").AsInt64(), c.TranCount);
         EXPECT_EQ(Scalar("SELECT count(*) FROM BLP1 WHERE BLP01 = 999").AsInt64(), c.Rows);
@@ -155,7 +155,9 @@ TEST_F(TDataSharedDbTest, OpenSQLToMemTableFormatsTheHostText) {
     // A number the host library has no text for: its message is the error.
     const std::string missing = QvApp->GetScript(424242);
     ASSERT_NE(missing.find("不存在"), std::string::npos);
-    EXPECT_EQ(ErrorOf([&] { CoreDM->OpenSQLToMemTable(table, {1}, 424242, false, true, false); }), missing);
+    EXPECT_EQ(
+        RaisedMessage<Exception>([&] { CoreDM->OpenSQLToMemTable(table, {1}, 424242, false, true, false); }),
+        missing);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -194,7 +196,8 @@ TEST_P(TDataBadSqlTest, ClearErrorReachesTheCallerWithTheLogEntries) {
     StartWithConnection(HospitalConnectionString());
     auto q = CoreDM->NewQuery(c.ParamCheck);
     q->SQL().SetText(c.Sql);
-    const std::string error = ErrorOf([&] { ExecuteQuery(*q, true, 0, "", true, true, false); });
+    const std::string error =
+        RaisedMessage<Exception>([&] { ExecuteQuery(*q, true, 0, "", true, true, false); });
     EXPECT_NE(error.find(c.MessagePart), std::string::npos) << error;
 
     EXPECT_EQ(Titles(),
@@ -229,12 +232,12 @@ TEST_F(TDataOwnDbTest, UnknownProviderAndUnopenableDatabaseAreClearErrors) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.ConnectionString);
         StartWithConnection(c.ConnectionString);
-        const std::string error = ErrorOf([&] { CoreDM->HasRows("SELECT 1"); });
+        const std::string error = RaisedMessage<Exception>([&] { CoreDM->HasRows("SELECT 1"); });
         EXPECT_NE(error.find(c.MessagePart), std::string::npos) << error;
         // Nothing ran, so there is no statement entry; the rollback could not run either.
         EXPECT_EQ(Titles(), (std::vector<std::string>{"执行详情", "回滚事物", "回滚事物失败"}));
         // The same clear error again on the next attempt, no crash.
-        EXPECT_EQ(ErrorOf([&] { CoreDM->HasRows("SELECT 1"); }), error);
+        EXPECT_EQ(RaisedMessage<Exception>([&] { CoreDM->HasRows("SELECT 1"); }), error);
         Stop();
     }
 }

@@ -140,7 +140,8 @@ TEST_F(TDataExecuteTest, FailingStatementLogsRollsBackAndRaisesItsOwnError) {
     Main->Handler = FailOn("Nope", DB_E_ERRORSINCOMMAND, "对象名 'Nope' 无效。");
     auto q = Query("SELECT * FROM Nope");
 
-    EXPECT_EQ(ErrorOf([&] { ExecuteQuery(*q, true, 0, "读取", true, true, false); }), "对象名 'Nope' 无效。");
+    EXPECT_EQ(RaisedMessage<Exception>([&] { ExecuteQuery(*q, true, 0, "读取", true, true, false); }),
+              "对象名 'Nope' 无效。");
 
     EXPECT_EQ(Titles(),
               (std::vector<std::string>{"执行详情", "SQL执行", "SQL执行失败", "回滚事物", "SQL执行"}));
@@ -160,7 +161,8 @@ TEST_F(TDataExecuteTest, WithoutRollbackOnlyTheErrorIsLogged) {
     StartWith(3.0, false);
     Main->Handler = FailOn("Nope", DB_E_ERRORSINCOMMAND, "对象名 'Nope' 无效。");
     auto q = Query("SELECT * FROM Nope");
-    EXPECT_EQ(ErrorOf([&] { ExecuteQuery(*q, true, 0, "", false, false, false); }), "对象名 'Nope' 无效。");
+    EXPECT_EQ(RaisedMessage<Exception>([&] { ExecuteQuery(*q, true, 0, "", false, false, false); }),
+              "对象名 'Nope' 无效。");
     EXPECT_EQ(Titles(), (std::vector<std::string>{"SQL执行", "SQL执行失败"}));
     EXPECT_EQ(Trace->size(), 1u);
 }
@@ -169,7 +171,8 @@ TEST_F(TDataExecuteTest, ReplicaStatementIsRolledBackOnTheMainConnection) {
     StartWith(3.0, true);
     Replica->Handler = FailOn("Nope", DB_E_ERRORSINCOMMAND, "对象名 'Nope' 无效。");
     auto q = Query("SELECT * FROM Nope --UseSlave");
-    EXPECT_EQ(ErrorOf([&] { ExecuteQuery(*q, true, 0, "", false, true, false); }), "对象名 'Nope' 无效。");
+    EXPECT_EQ(RaisedMessage<Exception>([&] { ExecuteQuery(*q, true, 0, "", false, true, false); }),
+              "对象名 'Nope' 无效。");
     EXPECT_EQ(RanOn(), (std::vector<std::string>{"replica", "main"}));
 }
 
@@ -180,7 +183,8 @@ TEST_F(TDataExecuteTest, FailingRollbackDoesNotHideTheStatementsError) {
         self.FailWith(DB_E_INTEGRITYVIOLATION, "违反了唯一约束。");
     };
     auto q = Query("INSERT INTO T VALUES (1)");
-    EXPECT_EQ(ErrorOf([&] { ExecuteQuery(*q, false, 0, "", true, true, false); }), "违反了唯一约束。");
+    EXPECT_EQ(RaisedMessage<Exception>([&] { ExecuteQuery(*q, false, 0, "", true, true, false); }),
+              "违反了唯一约束。");
     const THostLogEntry* entry = FindLog("回滚事物失败");
     ASSERT_NE(entry, nullptr);
     EXPECT_EQ(entry->Detail, "回滚失败。");
@@ -191,7 +195,8 @@ TEST_F(TDataExecuteTest, BrokenConnectionIsClosedEndsTheWaitAndReconnectsOnTheNe
     Main->Handler = FailOn("DEAD", E_FAIL, "与数据库的连接已断开。");
     auto q = Query("SELECT * FROM DEAD");
 
-    EXPECT_EQ(ErrorOf([&] { ExecuteQuery(*q, true, 0, "", true, false, false); }), "与数据库的连接已断开。");
+    EXPECT_EQ(RaisedMessage<Exception>([&] { ExecuteQuery(*q, true, 0, "", true, false, false); }),
+              "与数据库的连接已断开。");
     EXPECT_FALSE(Main->IsOpenNow());
     ASSERT_FALSE(Host->State().WaitCalls.empty());
     EXPECT_EQ(Host->State().WaitCalls.back().Kind, 4);
@@ -210,7 +215,7 @@ TEST_F(TDataExecuteTest, StatementErrorOtherThanBrokenConnectionKeepsTheConnecti
     StartWith(3.0, false);
     Main->Handler = FailOn("Nope", DB_E_ERRORSINCOMMAND, "对象名 'Nope' 无效。");
     auto q = Query("SELECT * FROM Nope");
-    EXPECT_NE(ErrorOf([&] { ExecuteQuery(*q, true, 0, "", false, false, false); }), "");
+    EXPECT_NE(RaisedMessage<Exception>([&] { ExecuteQuery(*q, true, 0, "", false, false, false); }), "");
     EXPECT_TRUE(Main->IsOpenNow());
     EXPECT_TRUE(Host->State().WaitCalls.empty());
 }
@@ -225,7 +230,8 @@ TEST_F(TDataExecuteTest, SharedHostConnectionLogsNoStatementEntries) {
     auto good = Query("SELECT 1");
     ExecuteQuery(*good, true, 0, "", true, true, false);
     auto bad = Query("SELECT * FROM Nope");
-    EXPECT_EQ(ErrorOf([&] { ExecuteQuery(*bad, true, 0, "", true, true, false); }), "对象名 'Nope' 无效。");
+    EXPECT_EQ(RaisedMessage<Exception>([&] { ExecuteQuery(*bad, true, 0, "", true, true, false); }),
+              "对象名 'Nope' 无效。");
 
     EXPECT_EQ(Titles(), (std::vector<std::string>{"执行详情", "执行详情", "回滚事物"}));
     EXPECT_EQ(RanOn(), (std::vector<std::string>{"main", "main", "main"})) << "the rollback still runs";
@@ -238,7 +244,8 @@ TEST_F(TDataExecuteTest, HostLibraryMessageInPlaceOfSqlIsRaisedWithoutRunningAny
     StartWith(3.0, false);
     for (const std::string text : {"SQL脚本[7999]不存在。", "SQL脚本为空。"}) {
         TkbmMemTable table;
-        EXPECT_EQ(ErrorOf([&] { CoreDM->OpenToMemTable(table, text, false, true, false); }), text);
+        EXPECT_EQ(RaisedMessage<Exception>([&] { CoreDM->OpenToMemTable(table, text, false, true, false); }),
+                  text);
     }
     EXPECT_TRUE(Trace->empty());
     EXPECT_TRUE(Titles().empty());

@@ -151,7 +151,7 @@ TEST_F(TDataUserInfoTest, OperInfoRaisesTheHostsError) {
     Start();
     ComPtr<TQVXMLDocument> doc = QvApp->CreateXMLDocument();
     OleCheck(doc->NewDocument(WideString("Root").c_bstr()));
-    EXPECT_EQ(ErrorOf([&] { WriteOperInfo(doc.get()); }), "主应用程序变量不可用。");
+    EXPECT_EQ(RaisedMessage<Exception>([&] { WriteOperInfo(doc.get()); }), "主应用程序变量不可用。");
 }
 
 // ---------------------------------------------------------------------------------------

@@ -89,7 +89,7 @@ TEST_F(TDataSettingsTest, SharedConnectionIsAdoptedWithoutLogEvents) {
 TEST_F(TDataSettingsTest, SharedConnectionMissingOrForeignIsAClearError) {
     Config.ConnectionMode = 1; // the host has no connection object
     Start();
-    EXPECT_EQ(ErrorOf([] { CoreDM->SetupHostConnection(); }), "主应用程序没有数据库连接。");
+    EXPECT_EQ(RaisedMessage<Exception>([] { CoreDM->SetupHostConnection(); }), "主应用程序没有数据库连接。");
 
     struct TNotAConnection : TInterfacedObject<IQVInterface> {
         HRESULT QV_STDCALL GetVersion(double*) override { return E_NOTIMPL; }
@@ -97,7 +97,7 @@ TEST_F(TDataSettingsTest, SharedConnectionMissingOrForeignIsAClearError) {
         HRESULT QV_STDCALL GetMessage(BSTR*) override { return E_NOTIMPL; }
     };
     ComPtr<IInterface> foreign = MakeCom<TNotAConnection>();
-    EXPECT_EQ(ErrorOf([&] { CoreDM->SetConnection(foreign); }),
+    EXPECT_EQ(RaisedMessage<Exception>([&] { CoreDM->SetConnection(foreign); }),
               "主应用程序提供的数据库连接对象不是ADO连接(_Connection)。");
 }
 
@@ -128,7 +128,7 @@ TEST_F(TDataSettingsTest, ReconnectIgnoresAFailingReopen) {
     EXPECT_EQ(db->CloseCount, 2);
     EXPECT_FALSE(CoreDM->ADOConnection1.Connected());
     // The next statement tries again and reports what it finds.
-    EXPECT_EQ(ErrorOf([] { CoreDM->HasRows("SELECT 1"); }), "无法连接到数据库服务器。");
+    EXPECT_EQ(RaisedMessage<Exception>([] { CoreDM->HasRows("SELECT 1"); }), "无法连接到数据库服务器。");
     db->OpenError.clear();
     EXPECT_TRUE(CoreDM->HasRows("SELECT 1"));
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "QvADO.h"
+#include "TestUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -50,14 +51,4 @@ inline Variant Scalar(TADOConnection& c, const std::string& sql) {
 
 inline int64_t Count(TADOConnection& c, const std::string& table) {
     return Scalar(c, "SELECT count(*) FROM " + table).AsInt64();
-}
-
-// The message of the error a call raises ("" when it raises none).
-template <class F> std::string ErrorOf(F&& f) {
-    try {
-        f();
-    } catch (const Exception& e) {
-        return e.what();
-    }
-    return {};
 }

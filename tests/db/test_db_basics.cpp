@@ -112,7 +112,7 @@ TEST(Providers, UnknownProviderNamesItselfAndTheFoldersSearched) {
         EXPECT_NE(msg.find("qvprov_NoSuchDb.so"), std::string::npos) << msg;
         EXPECT_NE(msg.find(std::getenv("QV_MODULE_DIR")), std::string::npos) << msg;
     }
-    EXPECT_EQ(ErrorOf([] { CreateConnectionObject("Data Source=x"); }),
+    EXPECT_EQ(RaisedMessage<Exception>([] { CreateConnectionObject("Data Source=x"); }),
               "连接字符串中没有指定数据库提供程序(Provider)。");
     TADOConnection c;
     EXPECT_THROW(c.Open(), Exception); // no connection string at all

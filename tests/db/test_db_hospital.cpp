@@ -138,9 +138,9 @@ TEST(HospitalErrors, FailingStatementsCarryNumberSourceAndDescription) {
 TEST(HospitalErrors, ParameterWithoutValueAndMismatchedMarkers) {
     auto c = OpenHospital();
     auto q = NewQuery(*c, "select :a");
-    EXPECT_EQ(ErrorOf([&] { q->Open(); }), "没有为一个或多个必需的参数提供值。(参数a)");
+    EXPECT_EQ(RaisedMessage<Exception>([&] { q->Open(); }), "没有为一个或多个必需的参数提供值。(参数a)");
     std::vector<TAdoParameter> none;
-    EXPECT_EQ(ErrorOf([&] { c->ExecuteCommand("select ?", none, 0, -1, nullptr); }),
+    EXPECT_EQ(RaisedMessage<Exception>([&] { c->ExecuteCommand("select ?", none, 0, -1, nullptr); }),
               "语句中的参数标记多于提供的参数。");
 }
 
@@ -231,7 +231,7 @@ TEST(HospitalTransactions, NestingCommitsOnlyAtTheOutermostLevel) {
     EXPECT_EQ(Scalar(*c, "SELECT BCE03 FROM BCE1 WHERE BCE01 = 25").AsString(), "王收费");
     c->Execute("BEGIN TRAN UPDATE BCE1 SET BCE03 = 'y' WHERE BCE01 = 25 COMMIT");
     EXPECT_EQ(Scalar(*c, "SELECT BCE03 FROM BCE1 WHERE BCE01 = 25").AsString(), "y");
-    EXPECT_EQ(ErrorOf([&] { c->RollbackTrans(); }),
+    EXPECT_EQ(RaisedMessage<Exception>([&] { c->RollbackTrans(); }),
               "ROLLBACK TRANSACTION 请求没有对应的 BEGIN TRANSACTION。");
 }
 
@@ -290,7 +290,7 @@ TEST(HospitalStatements, RowsAffectedAndResultsOfCommands) {
     q->Parameters().ParamByName("id").SetValue(Variant(1023));
     EXPECT_EQ(q->ExecSQL(), 3);
     auto sel = NewQuery(*c, "update VAJ1 set VAJ26 = 0");
-    EXPECT_EQ(ErrorOf([&] { sel->Open(); }), "Query: 命令文本没有返回结果集。");
+    EXPECT_EQ(RaisedMessage<Exception>([&] { sel->Open(); }), "Query: 命令文本没有返回结果集。");
     // A text run directly on the connection opens a query on its result.
     TADOQuery direct;
     direct.SetRecordset(c->Execute("select BCE01 from BCE1 order by BCE01"));

@@ -158,12 +158,13 @@ TEST(Settlement, SecondSettlementOfTheSameFeeRecordsIsRefusedAndChangesNothing) 
     auto c = OpenHospital();
     ASSERT_EQ(Settle(*c, TChargeDoc{}.Xml()), 1);
     const std::string before = Snapshot(*c);
-    EXPECT_EQ(ErrorOf([&] { Settle(*c, TChargeDoc{}.Xml()); }),
+    EXPECT_EQ(RaisedMessage<Exception>([&] { Settle(*c, TChargeDoc{}.Xml()); }),
               "费用记录1023已经结账(结算ID 1)，不能重复结账。");
     TChargeDoc part;
     part.Fees = {"1024"};
     part.VAK07 = part.VAK08 = part.Pays[0].VBL13 = "80";
-    EXPECT_EQ(ErrorOf([&] { Settle(*c, part.Xml(), 1); }), "费用记录1024已经结账(结算ID 1)，不能重复结账。");
+    EXPECT_EQ(RaisedMessage<Exception>([&] { Settle(*c, part.Xml(), 1); }),
+              "费用记录1024已经结账(结算ID 1)，不能重复结账。");
     EXPECT_EQ(Snapshot(*c), before);
 }
 
@@ -219,10 +220,11 @@ TEST(Settlement, FailingSettlementLeavesNoRowBehind) {
         SCOPED_TRACE(cs.name);
         TChargeDoc doc;
         cs.change(doc);
-        EXPECT_EQ(ErrorOf([&] { Settle(*c, doc.Xml()); }), cs.message);
+        EXPECT_EQ(RaisedMessage<Exception>([&] { Settle(*c, doc.Xml()); }), cs.message);
         EXPECT_EQ(Snapshot(*c), before);
     }
-    EXPECT_EQ(ErrorOf([&] { Settle(*c, "<Root><VAA>"); }).rfind("结算单据不是有效的XML：", 0), 0u);
+    EXPECT_EQ(
+        RaisedMessage<Exception>([&] { Settle(*c, "<Root><VAA>"); }).rfind("结算单据不是有效的XML：", 0), 0u);
     // Failed attempts use up no settlement id.
     EXPECT_EQ(Settle(*c, TChargeDoc{}.Xml()), 1);
 }
@@ -237,7 +239,7 @@ TEST(Settlement, FailureAfterRowsWereWrittenUndoesThemAll) {
     doc.Pays[0].VBU01 = "1";
     doc.Cards = {TChargeDoc::TCard{}};
     doc.Links = {{"IAS-7", "1023"}};
-    EXPECT_EQ(ErrorOf([&] { Settle(*c, doc.Xml()); }), "数据库执行错误：关联写入失败");
+    EXPECT_EQ(RaisedMessage<Exception>([&] { Settle(*c, doc.Xml()); }), "数据库执行错误：关联写入失败");
     EXPECT_EQ(Snapshot(*c), before);
     EXPECT_EQ(Scalar(*c, "select @@TRANCOUNT").AsInteger(), 0);
 }
@@ -393,7 +395,7 @@ TEST(StockDeduction, RefusalsChangeNoStock) {
         if (*cs.setup) c->Execute(cs.setup);
         const std::string stock = Scalar(*c, "SELECT group_concat(DSK05) FROM DSK1").AsString();
         auto q = NewQuery(*c, Deduction(cs.keys));
-        EXPECT_EQ(ErrorOf([&] { q->ExecSQL(); }), cs.message);
+        EXPECT_EQ(RaisedMessage<Exception>([&] { q->ExecSQL(); }), cs.message);
         EXPECT_EQ(Scalar(*c, "SELECT group_concat(DSK05) FROM DSK1").AsString(), stock);
         EXPECT_EQ(Count(*c, "DSK2"), 0);
     }

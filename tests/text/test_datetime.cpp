@@ -1,5 +1,6 @@
 // Date-time values, their texts and the local clock.
 #include "QvDateTime.h"
+#include "TestUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -7,19 +8,6 @@
 #include <cstdlib>
 #include <limits>
 #include <ctime>
-
-namespace {
-
-template <class F> std::string MessageOf(F&& f) {
-    try {
-        f();
-    } catch (const Exception& e) {
-        return e.what();
-    }
-    return "";
-}
-
-} // namespace
 
 TEST(DateTime, EncodesDaysSince18991230) {
     struct Case {
@@ -45,11 +33,11 @@ TEST(DateTime, RejectsImpossibleDatesAndTimes) {
     for (auto [y, m, d] :
          {std::tuple{2023, 2, 29}, {2024, 13, 1}, {2024, 4, 31}, {0, 1, 1}, {10000, 1, 1}, {2024, 1, 0}}) {
         SCOPED_TRACE(y * 10000 + m * 100 + d);
-        EXPECT_EQ(MessageOf([&] { EncodeDate(y, m, d); }), "无效的日期参数");
+        EXPECT_EQ(RaisedMessage<Exception>([&] { EncodeDate(y, m, d); }), "无效的日期参数");
     }
     for (auto [h, n, s, ms] :
          {std::tuple{24, 0, 0, 0}, {0, 60, 0, 0}, {0, 0, 60, 0}, {0, 0, 0, 1000}, {-1, 0, 0, 0}}) {
-        EXPECT_EQ(MessageOf([&] { EncodeTime(h, n, s, ms); }), "无效的时间参数");
+        EXPECT_EQ(RaisedMessage<Exception>([&] { EncodeTime(h, n, s, ms); }), "无效的时间参数");
     }
 }
 
@@ -155,13 +143,15 @@ TEST(DateTimeText, ParsesTheProcessFormats) {
     for (const char* bad : {"", "abc", "2024-02-30", "2024/03/05", "24-03-05", "2024-03-05 25:00:00",
                             "2024-03-05x", "2024-03-05 14:30:15 junk", "2024-003-05"}) {
         SCOPED_TRACE(bad);
-        EXPECT_EQ(MessageOf([&] { StrToDateTime(bad); }), "'" + std::string(bad) + "' 不是有效的日期和时间");
+        EXPECT_EQ(RaisedMessage<Exception>([&] { StrToDateTime(bad); }),
+                  "'" + std::string(bad) + "' 不是有效的日期和时间");
         TDateTime out = 7;
         EXPECT_FALSE(TryStrToDateTime(bad, out));
         EXPECT_EQ(out, 7);
     }
-    EXPECT_EQ(MessageOf([] { StrToDate("2024-03-05 10:00"); }), "'2024-03-05 10:00' 不是有效的日期");
-    EXPECT_EQ(MessageOf([] { StrToTime("25:00"); }), "'25:00' 不是有效的时间");
+    EXPECT_EQ(RaisedMessage<Exception>([] { StrToDate("2024-03-05 10:00"); }),
+              "'2024-03-05 10:00' 不是有效的日期");
+    EXPECT_EQ(RaisedMessage<Exception>([] { StrToTime("25:00"); }), "'25:00' 不是有效的时间");
     EXPECT_EQ(StrToDate("2024-03-05"), 45356);
     // What the process writes, it reads back.
     const TDateTime dt = EncodeDateTime(2031, 12, 31, 23, 59, 59, 0);
@@ -169,8 +159,8 @@ TEST(DateTimeText, ParsesTheProcessFormats) {
 }
 
 TEST(DateTime, OutOfRangeValuesRaiseInsteadOfShowingGarbage) {
-    EXPECT_EQ(MessageOf([] { DateToStr(1e20); }), "'1E20' 不是有效的日期和时间");
-    EXPECT_EQ(MessageOf([] { DateToStr(std::numeric_limits<double>::quiet_NaN()); }),
+    EXPECT_EQ(RaisedMessage<Exception>([] { DateToStr(1e20); }), "'1E20' 不是有效的日期和时间");
+    EXPECT_EQ(RaisedMessage<Exception>([] { DateToStr(std::numeric_limits<double>::quiet_NaN()); }),
               "'NAN' 不是有效的日期和时间");
 }
 

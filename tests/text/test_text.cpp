@@ -1,6 +1,7 @@
 // Text helpers: ANSI code page, Format, float and currency texts, number conversions,
 // string helpers and the name=value list.
 #include "QvText.h"
+#include "TestUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -9,16 +10,6 @@
 #include <vector>
 
 namespace {
-
-// The message an Exception carries, or "" when the call does not raise one.
-template <class F> std::string MessageOf(F&& f) {
-    try {
-        f();
-    } catch (const Exception& e) {
-        return e.what();
-    }
-    return "";
-}
 
 std::string Hex(std::string_view bytes) {
     static const char digits[] = "0123456789ABCDEF";
@@ -211,7 +202,7 @@ TEST(Format, MismatchedOrMissingArgumentsRaiseTheMessageNamingTheFormat) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(MessageOf([&] { Format(c.fmt, std::span<const TVarRec>(c.args)); }),
+        EXPECT_EQ(RaisedMessage<Exception>([&] { Format(c.fmt, std::span<const TVarRec>(c.args)); }),
                   "格式 '" + c.fmt + "' 无效或与参数不兼容");
     }
 }
@@ -317,8 +308,9 @@ TEST(Currency, DoubleToCurrRoundsTypicalAmountsAsExpected) {
         SCOPED_TRACE(c.value);
         EXPECT_EQ(DoubleToCurr(c.value).Value, c.scaled);
     }
-    EXPECT_EQ(MessageOf([] { DoubleToCurr(1e16); }), "浮点溢出");
-    EXPECT_EQ(MessageOf([] { DoubleToCurr(std::numeric_limits<double>::quiet_NaN()); }), "无效的浮点运算");
+    EXPECT_EQ(RaisedMessage<Exception>([] { DoubleToCurr(1e16); }), "浮点溢出");
+    EXPECT_EQ(RaisedMessage<Exception>([] { DoubleToCurr(std::numeric_limits<double>::quiet_NaN()); }),
+              "无效的浮点运算");
 }
 
 TEST(Currency, RoundTripsThroughDoubleAndText) {
@@ -390,7 +382,8 @@ TEST(Currency, StrToCurrReadsDecimalTextExactly) {
     for (const char* bad : {"", " ", "abc", "1,000", "12.5元", "1e", "--1", "922337203685477.5808", "1e19",
                             "1e999999999999", "nan", "1 2"}) {
         SCOPED_TRACE(bad);
-        EXPECT_EQ(MessageOf([&] { StrToCurr(bad); }), "'" + std::string(bad) + "' 不是有效的浮点数");
+        EXPECT_EQ(RaisedMessage<Exception>([&] { StrToCurr(bad); }),
+                  "'" + std::string(bad) + "' 不是有效的浮点数");
         Currency c = Curr(77);
         EXPECT_FALSE(TryStrToCurr(bad, c));
         EXPECT_EQ(c.Value, 77); // untouched on failure
@@ -411,9 +404,9 @@ TEST(Currency, ArithmeticIsExactAndRefusesToOverflow) {
     EXPECT_GE(Curr(5), Curr(5));
     EXPECT_NE(Curr(5), Curr(6));
     const Currency max = Curr(std::numeric_limits<int64_t>::max());
-    EXPECT_EQ(MessageOf([&] { (void)(max + Curr(1)); }), "浮点溢出");
-    EXPECT_EQ(MessageOf([&] { (void)(-max - Curr(2)); }), "浮点溢出");
-    EXPECT_EQ(MessageOf([&] { (void)(max * 2); }), "浮点溢出");
+    EXPECT_EQ(RaisedMessage<Exception>([&] { (void)(max + Curr(1)); }), "浮点溢出");
+    EXPECT_EQ(RaisedMessage<Exception>([&] { (void)(-max - Curr(2)); }), "浮点溢出");
+    EXPECT_EQ(RaisedMessage<Exception>([&] { (void)(max * 2); }), "浮点溢出");
 }
 
 // ---------------------------------------------------------------------------------------
@@ -443,7 +436,8 @@ TEST(IntegerText, AcceptsLeadingBlanksSignAndHexOnly) {
     for (const char* bad : {"", " ", "12 ", "1.0", "abc", "0x", "$", "-", "2147483648", "-2147483649",
                             "$80000000", "1e3", "١"}) {
         SCOPED_TRACE(bad);
-        EXPECT_EQ(MessageOf([&] { StrToInt(bad); }), "'" + std::string(bad) + "' 不是有效的整数值");
+        EXPECT_EQ(RaisedMessage<Exception>([&] { StrToInt(bad); }),
+                  "'" + std::string(bad) + "' 不是有效的整数值");
         EXPECT_EQ(StrToIntDef(bad, -7), -7);
         int v = 99;
         EXPECT_FALSE(TryStrToInt(bad, v));
@@ -473,7 +467,8 @@ TEST(FloatText, AcceptsDecimalTextWithPointAndExponent) {
     }
     for (const char* bad : {"", ".", "1,5", "abc", "1e", "1e400", "nan", "inf", "0x10", "1.2.3", "- 1"}) {
         SCOPED_TRACE(bad);
-        EXPECT_EQ(MessageOf([&] { StrToFloat(bad); }), "'" + std::string(bad) + "' 不是有效的浮点数");
+        EXPECT_EQ(RaisedMessage<Exception>([&] { StrToFloat(bad); }),
+                  "'" + std::string(bad) + "' 不是有效的浮点数");
         EXPECT_EQ(StrToFloatDef(bad, -1.5), -1.5);
     }
 }
@@ -611,10 +606,10 @@ TEST(StringList, EditingAndIndexChecks) {
     EXPECT_EQ(list.Items(), (std::vector<std::string>{"a", "B", "C"}));
     list.Delete(1);
     EXPECT_EQ(list.Strings(1), "C");
-    EXPECT_EQ(MessageOf([&] { (void)list[2]; }), "列表索引越界 (2)");
-    EXPECT_EQ(MessageOf([&] { list.Delete(-1); }), "列表索引越界 (-1)");
-    EXPECT_EQ(MessageOf([&] { list.Insert(3, "x"); }), "列表索引越界 (3)");
-    EXPECT_EQ(MessageOf([&] { (void)list.Names(5); }), "列表索引越界 (5)");
+    EXPECT_EQ(RaisedMessage<Exception>([&] { (void)list[2]; }), "列表索引越界 (2)");
+    EXPECT_EQ(RaisedMessage<Exception>([&] { list.Delete(-1); }), "列表索引越界 (-1)");
+    EXPECT_EQ(RaisedMessage<Exception>([&] { list.Insert(3, "x"); }), "列表索引越界 (3)");
+    EXPECT_EQ(RaisedMessage<Exception>([&] { (void)list.Names(5); }), "列表索引越界 (5)");
     list.Clear();
     EXPECT_EQ(list.Count(), 0);
 }
