@@ -155,7 +155,7 @@ CREATE TABLE VAJ1 (
   VAJ26 INTEGER NOT NULL DEFAULT 0, -- execution state
   VAJ27 INTEGER NOT NULL DEFAULT 0, -- flags
   VAJ01A INTEGER NOT NULL DEFAULT 0, -- main item
-  VAJ57 TEXT,                     -- specification
+  VAJ57 TEXT,                     -- size and strength of the item
   VAF01 INTEGER NOT NULL DEFAULT 0, -- order id
   BCK01D INTEGER,                 -- ordering department
   BCK01E INTEGER,                 -- executing department
